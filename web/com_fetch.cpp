@@ -1,0 +1,1 @@
+#include "web/com_fetch.h"

@@ -1,0 +1,1 @@
+#include "web/inet_fetch.h"
