@@ -21,8 +21,11 @@ class WindowControls {
   virtual void SetLabelText(const Text& text) = 0;
   // Encoded image bytes; empty or undecodable bytes leave the box without a picture.
   virtual void SetPicture(const ByteSet& bytes) = 0;
-  // Makes the HTML view show a local file.
+  // Makes the HTML view show a local file (GBK HTML).
   virtual void Navigate(const std::string& filePath) = 0;
+  // Makes the HTML view show a page given directly (GBK HTML); used when the
+  // result file could not be written, so the view never shows stale content.
+  virtual void ShowHtml(const Text& page) = 0;
 };
 
 }  // namespace zivorna
