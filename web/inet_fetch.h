@@ -36,4 +36,14 @@ struct InetFetchArgs {
 ByteSet InetFetch(platform::Internet& internet, const Text& url, const InetFetchArgs& args = {});
 ByteSet InetFetch(const Text& url, const InetFetchArgs& args = {});
 
+namespace internal {
+// The scan of a response header block shared by both request routines: the
+// last line holding "Location:" (letter case significant, anywhere in the
+// line) gives `redirectTo` its value; each line holding "Set-Cookie" adds the
+// trimmed text between "Set-Cookie:" and the next ";" to `receivedCookies`,
+// which starts empty and is joined with "; ". `redirectTo` is left alone
+// when no line names a location.
+void ScanResponseHeaders(const Text& responseHeaders, Text& redirectTo, Text& receivedCookies);
+}  // namespace internal
+
 }  // namespace zivorna
