@@ -14,12 +14,17 @@
 //  * Out-of-range positions and counts give the empty value or -1; no
 //    operation reads or writes outside its arguments.
 //  * A text whose last byte is 0x80 or above (a cut two-byte character): a
-//    character-aware walk stops when it reaches that byte, so nothing can
-//    match at or across it; operations that copy the rest of a text copy the
-//    byte unchanged. See text.cpp for the per-operation details.
+//    character-aware walk ends when it reaches that byte without testing it,
+//    so no match, delimiter or space starts there (a match that starts
+//    earlier may still end on it, when the pattern ends in the same byte).
+//    Operations that copy text copy the byte unchanged: TrimBothEnds and
+//    RemoveAllSpaces keep it, ToLowerCase leaves it alone, SplitText and
+//    ReplaceSubtext keep it in the last piece / the copied rest, and
+//    ToInteger stops reading there. No operation reads past the end.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
