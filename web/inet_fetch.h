@@ -20,14 +20,14 @@ inline constexpr std::string_view DefaultUserAgent =
 // "supplied" when non-null / engaged, even when empty.
 struct InetFetchArgs {
   int method = 0;              // 1: POST; other: GET. Non-zero sends a body.
-  Text postText;               // body as text, used when postBytes is empty
+  Text postText{};               // body as text, used when postBytes is empty
   Text* cookies = nullptr;     // in-out cookie string
   Text* receivedCookies = nullptr;  // out
   Text* extraHeaders = nullptr;     // in-out request header block
   Text* redirectTo = nullptr;       // in-out
   bool noRedirect = false;
   ByteSet* postBytes = nullptr;     // in-out body bytes
-  std::optional<Text> proxy;        // HOST:PORT of an HTTP proxy
+  std::optional<Text> proxy{};        // HOST:PORT of an HTTP proxy
   Text* responseHeaders = nullptr;  // out raw response header block
 };
 
