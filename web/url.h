@@ -28,7 +28,10 @@ namespace zivorna {
                            bool keepPort = false, std::optional<int> skipDots = std::nullopt);
 // The explicit port, else 443 for "https" and 80 otherwise.
 [[nodiscard]] int UrlPort(std::string_view url);
-// Path and query from the first "/" after the host, at least "/".
+// Path and query from the first "/" after the host, at least "/", in the
+// caller's letter case. The host is looked for behind a leading scheme, so a
+// host that also spells part of "http" does not move the path:
+// UrlPath("http://p/x") == "/x".
 [[nodiscard]] Text UrlPath(std::string_view url);
 
 }  // namespace zivorna
