@@ -89,11 +89,37 @@ class ByteMatcher {
   // Requires a non-empty pattern.
   std::size_t Next(std::size_t from) const {
     if (from > len_ || len_ - from < plen_) return kNone;
-    if (!fold_) {
-      const void* hit = memmem(p_ + from, len_ - from, pat_, plen_);
-      return hit ? static_cast<std::size_t>(static_cast<const Byte*>(hit) - p_) : kNone;
-    }
     const std::size_t last = len_ - plen_;  // last index a match can start at
+    if (!fold_) {
+      // memchr on the first byte, then compare the rest: cheap per call, which
+      // matters when matches are frequent (delimiters, separators), and fast
+      // when the first byte is rare. Where the first byte keeps turning up
+      // close together without a match, search the next stretch with memmem
+      // instead, whose per-call setup is then worth it, and look again after.
+      constexpr std::size_t kMisses = 16;
+      constexpr std::size_t kDenseSpan = kMisses * 128;
+      constexpr std::size_t kStretch = 64 * 1024;
+      std::size_t i = from;
+      std::size_t misses = 0;
+      while (i <= last) {
+        const void* hit = std::memchr(p_ + i, pat_[0], last - i + 1);
+        if (!hit) return kNone;
+        i = static_cast<std::size_t>(static_cast<const Byte*>(hit) - p_);
+        if (std::memcmp(p_ + i + 1, pat_ + 1, plen_ - 1) == 0) return i;
+        ++i;
+        if (++misses < kMisses) continue;
+        if (i - from < kDenseSpan && i <= last) {
+          // Candidates i .. stretchLast, all of whose bytes lie in the text.
+          const std::size_t stretchLast = std::min(last, i + kStretch);
+          hit = memmem(p_ + i, stretchLast - i + plen_, pat_, plen_);
+          if (hit) return static_cast<std::size_t>(static_cast<const Byte*>(hit) - p_);
+          i = stretchLast + 1;
+        }
+        misses = 0;
+        from = i;
+      }
+      return kNone;
+    }
     for (std::size_t i = from; i <= last; ++i) {
       const Byte b = p_[i];
       if ((b == first_ || b == firstUpper_) && EqualFolded(p_ + i + 1, pat_ + 1, plen_ - 1)) {
