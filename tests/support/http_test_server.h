@@ -31,8 +31,9 @@ struct RecordedRequest {
   std::string target;   // path and query exactly as on the request line (not decoded)
   std::string path;     // decoded path
   std::string version;  // "HTTP/1.1", "HTTP/1.0"
-  // Sorted by name (cpp-httplib keeps them so), names as the client spelled
-  // them; several values of one name stay in the order received.
+  // Names as the client spelled them. From HttpTestServer sorted by name
+  // (cpp-httplib keeps them so; several values of one name in the order
+  // received); from ParseRequest() in the order on the wire.
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
   std::string remoteAddress;

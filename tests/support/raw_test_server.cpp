@@ -55,6 +55,39 @@ std::string ReadRequest(int fd, const std::atomic<bool>& stopping) {
 
 }  // namespace
 
+RecordedRequest ParseRequest(std::string_view raw) {
+  RecordedRequest out;
+  const size_t headEnd = raw.find("\r\n\r\n");
+  const std::string_view head = raw.substr(0, headEnd);
+  if (headEnd != std::string_view::npos) out.body = std::string(raw.substr(headEnd + 4));
+  size_t lineStart = 0;
+  bool first = true;
+  while (lineStart <= head.size()) {
+    size_t lineEnd = head.find("\r\n", lineStart);
+    if (lineEnd == std::string_view::npos) lineEnd = head.size();
+    const std::string_view line = head.substr(lineStart, lineEnd - lineStart);
+    lineStart = lineEnd + 2;
+    if (first) {
+      first = false;
+      const size_t a = line.find(' ');
+      const size_t b = line.rfind(' ');
+      if (a == std::string_view::npos || b == a) continue;
+      out.method = std::string(line.substr(0, a));
+      out.target = std::string(line.substr(a + 1, b - a - 1));
+      out.path = out.target.substr(0, out.target.find('?'));
+      out.version = std::string(line.substr(b + 1));
+      continue;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    out.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+  }
+  return out;
+}
+
 RawConnection::RawConnection(int fd, std::string request, const std::atomic<bool>& stopping)
     : fd_(fd), request_(std::move(request)), stopping_(stopping) {}
 
@@ -153,6 +186,11 @@ void RawTestServer::Serve(int fd) {
   }
   RawConnection connection(fd, std::move(request), stopping_);
   if (script_) script_(connection);
+}
+
+RecordedRequest RawTestServer::LastRequest() const {
+  std::lock_guard lock(mutex_);
+  return requests_.empty() ? RecordedRequest{} : ParseRequest(requests_.back());
 }
 
 RawTestServer::Script RawTestServer::NeverAnswer() {

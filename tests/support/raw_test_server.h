@@ -18,7 +18,16 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/http_test_server.h"
+
 namespace zivorna::testing {
+
+// Takes a raw request (as RawTestServer::Requests() holds it) apart: the
+// request line, the header lines in wire order with their values trimmed
+// (empty ones kept), and the bytes after the empty line. The recorded
+// requests of HttpTestServer come from cpp-httplib, which drops headers with
+// empty values and the body of a GET; this shows what was really sent.
+[[nodiscard]] RecordedRequest ParseRequest(std::string_view raw);
 
 class RawConnection {
  public:
@@ -59,10 +68,13 @@ class RawTestServer {
   [[nodiscard]] int ConnectionCount() const { return connections_.load(); }
   // The requests received so far (head and body), in order of arrival.
   [[nodiscard]] std::vector<std::string> Requests() const;
+  // The last request taken apart (an empty one when none came).
+  [[nodiscard]] RecordedRequest LastRequest() const;
 
   // Reads the request and then never answers (until the server stops).
   static Script NeverAnswer();
-  // Sends `bytes` as they are, then closes the connection in order.
+  // Sends `bytes` as they are, then closes the connection in order. A reply
+  // with "Connection: close" keeps clients from reusing the connection.
   static Script Reply(std::string bytes);
   // Sends `head` (status line and headers) and `partialBody`, then resets the
   // connection.
