@@ -6,14 +6,18 @@ namespace zivorna {
 namespace {
 
 // GBK texts of the result label and page.
-constexpr std::string_view kPinyinLabel = "\xB5\xC4\xBA\xBA\xD3\xEF\xC6\xB4\xD2\xF4\xA3\xBA";    // 的汉语拼音：
-constexpr std::string_view kRadicalsLabel = "\xB5\xC4\xCE\xE5\xB1\xCA\xD7\xD6\xB8\xF9\xA3\xBA";  // 的五笔字根：
-constexpr std::string_view kStrokesLabel = "\xB5\xC4\xB1\xCA\xBB\xAD\xCB\xB3\xD0\xF2\xA3\xBA";   // 的笔画顺序：
+constexpr std::string_view kPinyinLabel =
+    "\xB5\xC4\xBA\xBA\xD3\xEF\xC6\xB4\xD2\xF4\xA3\xBA";  // 的汉语拼音：
+constexpr std::string_view kRadicalsLabel =
+    "\xB5\xC4\xCE\xE5\xB1\xCA\xD7\xD6\xB8\xF9\xA3\xBA";  // 的五笔字根：
+constexpr std::string_view kStrokesLabel =
+    "\xB5\xC4\xB1\xCA\xBB\xAD\xCB\xB3\xD0\xF2\xA3\xBA";  // 的笔画顺序：
 constexpr std::string_view kWubi86Label =
     "\r\n\r\n86\xB0\xE6\xCE\xE5\xB1\xCA\xCA\xE4\xC8\xEB\xA3\xBA";  // "\r\n\r\n" 86版五笔输入：
 constexpr std::string_view kWubi98Label =
     "\r\n\r\n98\xB0\xE6\xCE\xE5\xB1\xCA\xCA\xE4\xC8\xEB\xA3\xBA";  // "\r\n\r\n" 98版五笔输入：
-constexpr std::string_view kExplanationHeading = "</p>\xB5\xC4\xBD\xE2\xCA\xCD\xA3\xBA<br>";  // </p>的解释：<br>
+constexpr std::string_view kExplanationHeading =
+    "</p>\xB5\xC4\xBD\xE2\xCA\xCD\xA3\xBA<br>";  // </p>的解释：<br>
 constexpr std::string_view kPageStart = "<style>\r\n  p{color:red;}\r\n</style><p>";
 constexpr std::string_view kBlankLine = "\r\n\r\n";
 
@@ -51,14 +55,15 @@ Text FieldFromMatch(std::string_view match) {
 TextArray ExtractFields(const Text& page) {
   TextArray fields;
   for (const SearchResult& match : FindFieldMatches(page)) {
-    AppendToArray(fields, FieldFromMatch(std::string_view(page).substr(match.offset, match.length)));
+    AppendToArray(fields,
+                  FieldFromMatch(std::string_view(page).substr(match.offset, match.length)));
   }
   return fields;
 }
 
 Text BuildResultLabel(const Text& e1, const Text& e2, const Text& e3, const TextArray& fields) {
   // ArrayMember gives the empty text for a field that is not there.
-  return ConcatText(e1, kPinyinLabel, ArrayMember(fields, 1), kBlankLine,  //
+  return ConcatText(e1, kPinyinLabel, ArrayMember(fields, 1), kBlankLine,    //
                     e2, kRadicalsLabel, ArrayMember(fields, 2), kBlankLine,  //
                     e3, kStrokesLabel, ArrayMember(fields, 3),               //
                     kWubi86Label, ArrayMember(fields, 4),                    //

@@ -8,10 +8,9 @@
 // overlapping, over the page's bytes.
 #pragma once
 
+#include <boost/regex.hpp>
 #include <string_view>
 #include <vector>
-
-#include <boost/regex.hpp>
 
 #include "lookup/program_state.h"
 #include "text/text.h"

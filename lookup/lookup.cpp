@@ -49,8 +49,7 @@ void ShowLookupResult(ProgramState& state, WindowControls& controls,
   controls.SetLabelText(BuildResultLabel(e1, e2, e3, state.FieldList));
 
   const Text page = BuildExplanationPage(controls.EntryText(), ArrayMember(state.FieldList, 6));
-  const std::filesystem::path folder =
-      resultFolder.empty() ? DefaultResultFolder() : resultFolder;
+  const std::filesystem::path folder = resultFolder.empty() ? DefaultResultFolder() : resultFolder;
   if (auto written = WriteResultFile(folder, TextToBytes(page))) {
     controls.Navigate(written->string());
   } else {
@@ -58,8 +57,8 @@ void ShowLookupResult(ProgramState& state, WindowControls& controls,
   }
 }
 
-void LookupCharacter(ProgramState& state, WindowControls& controls,
-                     const LookupSettings& settings, std::stop_token stop) {
+void LookupCharacter(ProgramState& state, WindowControls& controls, const LookupSettings& settings,
+                     std::stop_token stop) {
   const std::string_view base = WithoutFinalSlash(settings.serverBase);
   const FetchFunction& fetchPicture =
       settings.fetchPicture ? settings.fetchPicture : FetchFunction(FetchPictureOverHttp);

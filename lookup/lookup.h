@@ -57,7 +57,7 @@ void ShowLookupResult(ProgramState& state, WindowControls& controls,
 // A failed fetch shows as empty bytes. When `stop` is requested while a fetch
 // runs, the lookup ends after that fetch without touching the window or the
 // state again.
-void LookupCharacter(ProgramState& state, WindowControls& controls,
-                     const LookupSettings& settings, std::stop_token stop = {});
+void LookupCharacter(ProgramState& state, WindowControls& controls, const LookupSettings& settings,
+                     std::stop_token stop = {});
 
 }  // namespace zivorna

@@ -6,8 +6,7 @@
 
 namespace zivorna {
 
-LookupWorker::LookupWorker(ProgramState& state, WindowControls& controls,
-                           LookupSettings settings)
+LookupWorker::LookupWorker(ProgramState& state, WindowControls& controls, LookupSettings settings)
     : state_(state),
       controls_(controls),
       settings_(std::move(settings)),

@@ -58,10 +58,10 @@ class LookupWorker {
   const LookupSettings settings_;
 
   mutable std::mutex mutex_;
-  std::condition_variable_any wake_;      // work queued or stop requested
-  std::condition_variable idle_;          // became idle or stopped
-  std::uint64_t pending_ = 0;             // queued, not yet started
-  bool running_ = false;                  // a lookup is in progress
+  std::condition_variable_any wake_;  // work queued or stop requested
+  std::condition_variable idle_;      // became idle or stopped
+  std::uint64_t pending_ = 0;         // queued, not yet started
+  bool running_ = false;              // a lookup is in progress
   bool stopping_ = false;
   std::uint64_t finished_ = 0;
   std::function<void()> idleHandler_;

@@ -3,11 +3,10 @@
 // from start-up to exit; every lookup works on it.
 #pragma once
 
+#include <boost/regex.hpp>
 #include <cstddef>
 #include <mutex>
 #include <vector>
-
-#include <boost/regex.hpp>
 
 #include "text/text.h"
 
@@ -33,10 +32,10 @@ struct ProgramState {
   // that one lookup never sees another's half-written state.
   std::mutex lock;
 
-  Text PageText;                         // the last lookup page, bytes taken as GBK
-  std::vector<SearchResult> MatchList;   // field matches within PageText, in page order
-  TextArray FieldList;                   // the fields cut out of MatchList
-  boost::regex FieldPattern;             // created without a pattern; each lookup sets it
+  Text PageText;                        // the last lookup page, bytes taken as GBK
+  std::vector<SearchResult> MatchList;  // field matches within PageText, in page order
+  TextArray FieldList;                  // the fields cut out of MatchList
+  boost::regex FieldPattern;            // created without a pattern; each lookup sets it
 
   // Set by ReleaseProgramState; a released state is never used again.
   bool released = false;

@@ -5,12 +5,11 @@
 //   build/<dir>/bench/lookup/bench_lookup
 #include <benchmark/benchmark.h>
 
+#include <boost/regex.hpp>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
-
-#include <boost/regex.hpp>
 
 #include "lookup/fields.h"
 #include "lookup/lookup.h"
@@ -22,7 +21,8 @@ namespace {
 // bytes, with the six fields at even distances.
 std::string SpreadPage(std::size_t size) {
   static const std::string filler =
-      "<div class=\"c\">\xCE\xE5\xB1\xCA\xD7\xD6\xD0\xCD<br>abc def</div>\r\n<span>\xA3\xBA x</span>";
+      "<div class=\"c\">\xCE\xE5\xB1\xCA\xD7\xD6\xD0\xCD<br>abc def</div>\r\n<span>\xA3\xBA "
+      "x</span>";
   std::string page;
   page.reserve(size + 256);
   for (int field = 1; field <= 6; ++field) {
@@ -112,7 +112,10 @@ void Sizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_ExtractFields)->Apply(Sizes);
 BENCHMARK(BM_PlainRegexSearch)->Apply(Sizes);
-BENCHMARK(BM_ExtractFieldsMarkersWithoutEnd)->Arg(1 << 20)->Arg(16 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ExtractFieldsMarkersWithoutEnd)
+    ->Arg(1 << 20)
+    ->Arg(16 << 20)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ShowLookupResult)->Apply(Sizes);
 
 }  // namespace

@@ -2,12 +2,12 @@
 // own regex matches.
 #include "lookup/fields.h"
 
+#include <gtest/gtest.h>
+
+#include <boost/regex.hpp>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <boost/regex.hpp>
-#include <gtest/gtest.h>
 
 namespace zivorna {
 namespace {
@@ -25,10 +25,11 @@ TEST(ExtractFields, CutsEachStretchFromMarkerToNextTerminator) {
   const std::vector<ExtractCase> cases = {
       {"empty page", "", {}},
       {"six fields amid markup",
-       "<p>a" + kMark + "wu3<bR>x" + kMark + "GGHG<bR>" + kMark + "s<bR>" + kMark + "g<bR>" + kMark +
-           "h<bR>" + kMark + "five<bR></p>",
+       "<p>a" + kMark + "wu3<bR>x" + kMark + "GGHG<bR>" + kMark + "s<bR>" + kMark + "g<bR>" +
+           kMark + "h<bR>" + kMark + "five<bR></p>",
        {"wu3", "GGHG", "s", "g", "h", "five"}},
-      {"field spanning lines keeps its line breaks", kMark + "one\r\ntwo\nthree<bR>",
+      {"field spanning lines keeps its line breaks",
+       kMark + "one\r\ntwo\nthree<bR>",
        {"one\r\ntwo\nthree"}},
       {"marker twice in one stretch loses both", kMark + "a" + kMark + "b<bR>", {"ab"}},
       {"lower-case <br> does not end a field", kMark + "a<br>b<bR>", {"a<br>b"}},
@@ -65,8 +66,8 @@ TEST(ExtractFields, HugeFieldAndPagesWithoutTerminatorStayLinearAndNeverThrow) {
 // Random pages from pieces that make the pattern's corner cases likely.
 std::string RandomPage(std::mt19937& random) {
   static const std::vector<std::string> pieces = {
-      kMark, kMark, "<bR>", "<bR>", "<br>", "<BR>", "</span>", "\xA3\xBA", "\xA3", "\xBA",
-      "<b",  "R>",  "a",    "\r\n", "\xB0", "\xB0\xA1", "\xCE\xE5", ">", "<"};
+      kMark, kMark, "<bR>", "<bR>", "<br>", "<BR>",     "</span>",  "\xA3\xBA", "\xA3", "\xBA",
+      "<b",  "R>",  "a",    "\r\n", "\xB0", "\xB0\xA1", "\xCE\xE5", ">",        "<"};
   std::uniform_int_distribution<std::size_t> length(0, 40);
   std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
   std::string page;
@@ -81,8 +82,8 @@ TEST(ExtractFields, GivesExactlyTheMatchesOfTheFieldRegex) {
     std::vector<SearchResult> expected;
     TextArray expectedFields;
     for (boost::sregex_iterator it(page.begin(), page.end(), FieldRegex()), end; it != end; ++it) {
-      expected.push_back({static_cast<std::size_t>(it->position()),
-                          static_cast<std::size_t>(it->length())});
+      expected.push_back(
+          {static_cast<std::size_t>(it->position()), static_cast<std::size_t>(it->length())});
       expectedFields.push_back(FieldFromMatch(it->str()));
     }
     ASSERT_EQ(FindFieldMatches(page), expected) << "page: " << ::testing::PrintToString(page);

@@ -2,14 +2,13 @@
 // fetches.
 #include "lookup/lookup.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <optional>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "lookup/fields.h"
 #include "lookup/result_file.h"
@@ -28,13 +27,15 @@ using testing::PageWithFields;
 using testing::ReadFile;
 
 const std::string kWu = "\xCE\xE5";  // 五
-const std::vector<std::string> kSix = {"wu3", "GGHG", "\xBA\xE1\xA1\xA2\xCA\xFA", "gghg", "gghg",
-                                       "<b>five</b>\r\nline two"};
+const std::vector<std::string> kSix = {"wu3",  "GGHG", "\xBA\xE1\xA1\xA2\xCA\xFA",
+                                       "gghg", "gghg", "<b>five</b>\r\nline two"};
 
 class ShowResultTest : public ::testing::Test {
  protected:
   void SetUp() override { InitProgramState(state_); }
-  void Show(const std::string& body) { ShowLookupResult(state_, controls_, folder_.path(), Bytes(body)); }
+  void Show(const std::string& body) {
+    ShowLookupResult(state_, controls_, folder_.path(), Bytes(body));
+  }
   std::filesystem::path ResultPath() const { return folder_.path() / "ls.html"; }
 
   testing::TempFolder folder_;
@@ -284,9 +285,15 @@ TEST_F(LookupCharacterTest, RequestAddresses) {
   };
   const std::vector<Case> cases = {
       {"empty entry box", "http://h", {""}, "http://h/wubis/.jpg", "http://h/wubi/.htm"},
-      {"entry read again for the page", "http://h", {"\xB0\xA1", kWu},
-       "http://h/wubis/\xB0\xA1.jpg", "http://h/wubi/" + kWu + ".htm"},
-      {"final slash of the base", "http://h:8/", {kWu}, "http://h:8/wubis/" + kWu + ".jpg",
+      {"entry read again for the page",
+       "http://h",
+       {"\xB0\xA1", kWu},
+       "http://h/wubis/\xB0\xA1.jpg",
+       "http://h/wubi/" + kWu + ".htm"},
+      {"final slash of the base",
+       "http://h:8/",
+       {kWu},
+       "http://h:8/wubis/" + kWu + ".jpg",
        "http://h:8/wubi/" + kWu + ".htm"},
   };
   for (const Case& c : cases) {

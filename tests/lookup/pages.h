@@ -23,11 +23,14 @@ inline ByteSet Bytes(const std::string& text) { return ByteSet(text.begin(), tex
 // written out byte for byte.
 inline std::string ExpectedLabel(const std::string& e1, const std::string& e2,
                                  const std::string& e3, const std::vector<std::string>& f) {
-  return e1 + "\xB5\xC4\xBA\xBA\xD3\xEF\xC6\xB4\xD2\xF4\xA3\xBA" + f[0] + "\r\n\r\n" +  // 的汉语拼音：
-         e2 + "\xB5\xC4\xCE\xE5\xB1\xCA\xD7\xD6\xB8\xF9\xA3\xBA" + f[1] + "\r\n\r\n" +  // 的五笔字根：
-         e3 + "\xB5\xC4\xB1\xCA\xBB\xAD\xCB\xB3\xD0\xF2\xA3\xBA" + f[2] +               // 的笔画顺序：
-         "\r\n\r\n86\xB0\xE6\xCE\xE5\xB1\xCA\xCA\xE4\xC8\xEB\xA3\xBA" + f[3] +              // 86版五笔输入：
-         "\r\n\r\n98\xB0\xE6\xCE\xE5\xB1\xCA\xCA\xE4\xC8\xEB\xA3\xBA" + f[4];               // 98版五笔输入：
+  const std::string pinyin = "\xB5\xC4\xBA\xBA\xD3\xEF\xC6\xB4\xD2\xF4\xA3\xBA";    // 的汉语拼音：
+  const std::string radicals = "\xB5\xC4\xCE\xE5\xB1\xCA\xD7\xD6\xB8\xF9\xA3\xBA";  // 的五笔字根：
+  const std::string strokes = "\xB5\xC4\xB1\xCA\xBB\xAD\xCB\xB3\xD0\xF2\xA3\xBA";   // 的笔画顺序：
+  const std::string wubi86 = "86\xB0\xE6\xCE\xE5\xB1\xCA\xCA\xE4\xC8\xEB\xA3\xBA";  // 86版五笔输入：
+  const std::string wubi98 = "98\xB0\xE6\xCE\xE5\xB1\xCA\xCA\xE4\xC8\xEB\xA3\xBA";  // 98版五笔输入：
+  const std::string gap = "\r\n\r\n";
+  return e1 + pinyin + f[0] + gap + e2 + radicals + f[1] + gap + e3 + strokes + f[2] + gap +
+         wubi86 + f[3] + gap + wubi98 + f[4];
 }
 inline std::string ExpectedLabel(const std::string& entry, const std::vector<std::string>& f) {
   return ExpectedLabel(entry, entry, entry, f);

@@ -1,13 +1,13 @@
 // A fresh folder for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace zivorna::testing {
 

@@ -1,6 +1,6 @@
 // The lookup worker with fake fetches: lookups one after another, stopping,
 // idle notification.
-#include "lookup/lookup_worker.h"
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -8,8 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include <gtest/gtest.h>
-
+#include "lookup/lookup_worker.h"
 #include "pages.h"
 #include "platform/transfers.h"
 #include "recording_controls.h"
