@@ -49,7 +49,9 @@ HttpTestServer::HttpTestServer(const TlsFiles& tls)
 
 void HttpTestServer::Start() {
   if (!server_->is_valid()) return;
-  // Idle keep-alive connections end quickly so that stopping never waits long.
+  server_->set_keep_alive_max_count(1);
+  // Idle keep-alive connections (when enabled) end quickly, so that stopping
+  // never waits long.
   server_->set_keep_alive_timeout(1);
   // One catch-all route per method: it records the request, then dispatches
   // through this object's own routes (which tests may add at any time).
@@ -77,6 +79,8 @@ HttpTestServer::~HttpTestServer() {
     thread_.join();
   }
 }
+
+void HttpTestServer::EnableKeepAlive() { server_->set_keep_alive_max_count(100); }
 
 std::string HttpTestServer::Url(const std::string& path, const std::string& host) const {
   return std::string(tls_ ? "https://" : "http://") + host + ":" + std::to_string(port_) + path;

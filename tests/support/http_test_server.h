@@ -71,6 +71,11 @@ class HttpTestServer {
   [[nodiscard]] std::string Url(const std::string& path = "/",
                                 const std::string& host = "127.0.0.1") const;
 
+  // By default every response closes its connection ("Connection: close"),
+  // so that stopping the server never waits for idle connections. With
+  // keep-alive on, connections persist and stopping waits up to a second.
+  void EnableKeepAlive();
+
   // Answers requests whose method is `method` ("*" for any) and whose decoded
   // path matches `pathPattern` (a whole-path std::regex). The first handler
   // set that matches answers. Safe to call while the server runs.
