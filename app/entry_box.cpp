@@ -187,4 +187,21 @@ void EntryBox::contextMenuEvent(QContextMenuEvent* event) {
   menu->popup(event->globalPos());
 }
 
+void SendCharacterKey(QWidget* target, char32_t ch) {
+  int key = Qt::Key_unknown;
+  QString text = QString::fromUcs4(&ch, 1);
+  if (ch == U'\r' || ch == U'\n') {
+    key = Qt::Key_Return;
+    text = QStringLiteral("\r");
+  } else if (ch == U'\b') {
+    key = Qt::Key_Backspace;
+  } else if (ch >= 0x20 && ch < 0x7F) {
+    key = QChar(static_cast<char16_t>(ch)).toUpper().unicode();  // Qt's key codes of ASCII keys
+  }
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(target, &release);
+}
+
 }  // namespace zivorna::app

@@ -64,4 +64,9 @@ class EntryBox : public QLineEdit {
 // GBK form.
 [[nodiscard]] Text GbkOf(const QString& text, bool* lossless = nullptr);
 
+// Sends one character to `target` as a key press and its release, the way
+// a keyboard would: "\r" or "\n" as Enter, "\b" as Backspace, anything
+// else as a key that types that character.
+void SendCharacterKey(QWidget* target, char32_t ch);
+
 }  // namespace zivorna::app

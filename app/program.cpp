@@ -11,7 +11,6 @@
 #include <QCommandLineParser>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QSocketNotifier>
@@ -128,24 +127,6 @@ void CloseOnQuitSignals(QWidget* window) {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-}
-
-// Sends one character to `target` as a key press and release.
-void SendCharacterKey(QWidget* target, char32_t ch) {
-  int key = Qt::Key_unknown;
-  QString text = QString::fromUcs4(&ch, 1);
-  if (ch == U'\r' || ch == U'\n') {
-    key = Qt::Key_Return;
-    text = QStringLiteral("\r");
-  } else if (ch == U'\b') {
-    key = Qt::Key_Backspace;
-  } else if (ch >= 0x20 && ch < 0x7F) {
-    key = QChar(static_cast<char16_t>(ch)).toUpper().unicode();  // Qt's key codes of ASCII keys
-  }
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-  QCoreApplication::sendEvent(target, &press);
-  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-  QCoreApplication::sendEvent(target, &release);
 }
 
 }  // namespace
