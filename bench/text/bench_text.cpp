@@ -1,7 +1,11 @@
 // Throughput of the character-aware text operations on large mixed texts,
-// each next to a plain-byte version of the same job run on the same input.
-// Compare a BM_X/size line with its BM_X_Bytes/size line (same run), and the
-// 64 MiB line with the 1 MiB line of the same benchmark for linearity.
+// each next to a plain-byte version of the same job run on the same inputs.
+//
+// Arguments: /size/copies. Each iteration works on the next of `copies`
+// distinct texts of `size` bytes. /1048576/1 runs one 1 MiB text from cache;
+// /1048576/64 cycles through 64 MiB of 1 MiB texts, so every call reads from
+// memory as a 64 MiB call does. Linearity: compare /67108864/1 with 64 times
+// /1048576/64. Relative speed: compare BM_X with BM_X_Bytes_* at equal args.
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
@@ -12,6 +16,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "text/text.h"
@@ -19,13 +24,12 @@
 namespace {
 
 using zivorna::ByteSet;
-using zivorna::Text;
 
 // Mixed text: lines of ASCII words, GBK characters (some with second bytes in
 // the ASCII range 0x40..0x7E, which a byte search can hit), commas, ASCII and
 // full-width spaces. The needles below never occur inside it.
-std::string MakeMixed(std::size_t size) {
-  std::mt19937 rng(7);
+std::string MakeMixed(std::size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
   std::string s;
   s.reserve(size + 64);
   static const char* kWords[] = {"wubi", "code", "stroke", "pinyin", "radical", "86", "98"};
@@ -39,8 +43,7 @@ std::string MakeMixed(std::size_t size) {
         s += rng() % 4 ? ", " : "\xA1\xA1";
         break;
       case 3:
-        if (rng() % 8 == 0) s += '\n';
-        else s += ' ';
+        s += rng() % 8 == 0 ? '\n' : ' ';
         break;
       default: {
         const int chars = 1 + static_cast<int>(rng() % 6);
@@ -60,86 +63,119 @@ std::string MakeMixed(std::size_t size) {
   return s;
 }
 
-const std::string& Mixed(std::size_t size) {
-  static std::map<std::size_t, std::string> cache;
-  auto it = cache.find(size);
-  if (it == cache.end()) it = cache.emplace(size, MakeMixed(size)).first;
-  return it->second;
-}
-
 // Needles: an ASCII one and two GBK characters whose lead bytes 0xF8 and 0xF9
 // are never generated as lead bytes, so neither occurs by chance.
 const std::string kAsciiNeedle = "needle-marker";
 const std::string kGbkNeedle = "\xF8\xA1\xF9\xA2";
 
-// The text with the needle only at the very end (or start), so the whole
-// text is searched.
-const std::string& WithNeedleAtEnd(std::size_t size, const std::string& needle) {
-  static std::map<std::pair<std::size_t, std::string>, std::string> cache;
-  auto key = std::make_pair(size, needle);
-  auto it = cache.find(key);
-  if (it == cache.end()) it = cache.emplace(key, Mixed(size - needle.size()) + needle).first;
-  return it->second;
+enum class Shape {
+  kPlain,         // mixed text only
+  kAsciiAtEnd,    // the ASCII needle only as the last bytes
+  kGbkAtEnd,      // the GBK needle only as the last bytes
+  kAsciiAtStart,  // the ASCII needle only as the first bytes
+  kGbkAtStart,    // the GBK needle only as the first bytes
+  kPadded,        // ASCII and full-width spaces at both ends
+};
+
+std::string MakeInput(Shape shape, std::size_t size, unsigned seed) {
+  switch (shape) {
+    case Shape::kPlain: return MakeMixed(size, seed);
+    case Shape::kAsciiAtEnd: return MakeMixed(size - kAsciiNeedle.size(), seed) + kAsciiNeedle;
+    case Shape::kGbkAtEnd: return MakeMixed(size - kGbkNeedle.size(), seed) + kGbkNeedle;
+    case Shape::kAsciiAtStart: return kAsciiNeedle + MakeMixed(size - kAsciiNeedle.size(), seed);
+    case Shape::kGbkAtStart: return kGbkNeedle + MakeMixed(size - kGbkNeedle.size(), seed);
+    case Shape::kPadded: return "  \xA1\xA1" + MakeMixed(size - 8, seed) + " \xA1\xA1 ";
+  }
+  return {};
 }
-const std::string& WithNeedleAtStart(std::size_t size, const std::string& needle) {
-  static std::map<std::pair<std::size_t, std::string>, std::string> cache;
-  auto key = std::make_pair(size, needle);
+
+// The `copies` distinct texts of one shape and size, made once.
+const std::vector<std::string>& Inputs(Shape shape, const benchmark::State& state) {
+  static std::map<std::tuple<Shape, std::int64_t, std::int64_t>, std::vector<std::string>> cache;
+  const auto key = std::make_tuple(shape, state.range(0), state.range(1));
   auto it = cache.find(key);
-  if (it == cache.end()) it = cache.emplace(key, needle + Mixed(size - needle.size())).first;
+  if (it == cache.end()) {
+    std::vector<std::string> texts;
+    for (std::int64_t i = 0; i < state.range(1); ++i) {
+      texts.push_back(MakeInput(shape, static_cast<std::size_t>(state.range(0)),
+                                static_cast<unsigned>(7 + i)));
+    }
+    it = cache.emplace(key, std::move(texts)).first;
+  }
   return it->second;
 }
 
-void SetBytes(benchmark::State& state, std::size_t size) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+// Runs `op` once per iteration on the inputs in turn.
+template <class Op>
+void Run(benchmark::State& state, Shape shape, Op op) {
+  const std::vector<std::string>& texts = Inputs(shape, state);
+  std::size_t k = 0;
+  for (auto _ : state) {
+    op(texts[k]);
+    if (++k == texts.size()) k = 0;
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+Shape AtEnd(const std::string* needle) {
+  return needle == &kAsciiNeedle ? Shape::kAsciiAtEnd : Shape::kGbkAtEnd;
+}
+Shape AtStart(const std::string* needle) {
+  return needle == &kAsciiNeedle ? Shape::kAsciiAtStart : Shape::kGbkAtStart;
 }
 
 template <const std::string* Needle>
 void BM_FindText(benchmark::State& state) {
-  const std::string& text = WithNeedleAtEnd(state.range(0), *Needle);
-  for (auto _ : state) benchmark::DoNotOptimize(zivorna::FindText(text, *Needle));
-  if (zivorna::FindText(text, *Needle) != static_cast<int>(text.size() - Needle->size() + 1)) {
-    state.SkipWithError("needle not found at the end");
+  for (const std::string& text : Inputs(AtEnd(Needle), state)) {
+    if (zivorna::FindText(text, *Needle) != static_cast<int>(text.size() - Needle->size() + 1)) {
+      state.SkipWithError("needle not found at the end");
+      return;
+    }
   }
-  SetBytes(state, text.size());
+  Run(state, AtEnd(Needle), [](const std::string& text) {
+    benchmark::DoNotOptimize(zivorna::FindText(text, *Needle));
+  });
 }
 template <const std::string* Needle>
 void BM_FindText_Bytes_memmem(benchmark::State& state) {
-  const std::string& text = WithNeedleAtEnd(state.range(0), *Needle);
-  for (auto _ : state) {
+  Run(state, AtEnd(Needle), [](const std::string& text) {
     benchmark::DoNotOptimize(memmem(text.data(), text.size(), Needle->data(), Needle->size()));
-  }
-  SetBytes(state, text.size());
+  });
 }
 template <const std::string* Needle>
 void BM_FindText_Bytes_find(benchmark::State& state) {
-  const std::string& text = WithNeedleAtEnd(state.range(0), *Needle);
-  for (auto _ : state) benchmark::DoNotOptimize(std::string_view(text).find(*Needle));
-  SetBytes(state, text.size());
+  Run(state, AtEnd(Needle), [](const std::string& text) {
+    benchmark::DoNotOptimize(std::string_view(text).find(*Needle));
+  });
 }
 
 template <const std::string* Needle>
 void BM_FindTextReverse(benchmark::State& state) {
-  const std::string& text = WithNeedleAtStart(state.range(0), *Needle);
-  for (auto _ : state) benchmark::DoNotOptimize(zivorna::FindTextReverse(text, *Needle));
-  if (zivorna::FindTextReverse(text, *Needle) != 1) state.SkipWithError("needle not found");
-  SetBytes(state, text.size());
+  for (const std::string& text : Inputs(AtStart(Needle), state)) {
+    if (zivorna::FindTextReverse(text, *Needle) != 1) {
+      state.SkipWithError("needle not found at the start");
+      return;
+    }
+  }
+  Run(state, AtStart(Needle), [](const std::string& text) {
+    benchmark::DoNotOptimize(zivorna::FindTextReverse(text, *Needle));
+  });
 }
 template <const std::string* Needle>
 void BM_FindTextReverse_Bytes_rfind(benchmark::State& state) {
-  const std::string& text = WithNeedleAtStart(state.range(0), *Needle);
-  for (auto _ : state) benchmark::DoNotOptimize(std::string_view(text).rfind(*Needle));
-  SetBytes(state, text.size());
+  Run(state, AtStart(Needle), [](const std::string& text) {
+    benchmark::DoNotOptimize(std::string_view(text).rfind(*Needle));
+  });
 }
 
 void BM_ReplaceSubtext(benchmark::State& state) {
-  const std::string& text = Mixed(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(zivorna::ReplaceSubtext(text, ", ", ";"));
-  SetBytes(state, text.size());
+  Run(state, Shape::kPlain, [](const std::string& text) {
+    benchmark::DoNotOptimize(zivorna::ReplaceSubtext(text, ", ", ";"));
+  });
 }
 // Plain byte replace-all with string_view::find.
 void BM_ReplaceSubtext_Bytes(benchmark::State& state) {
-  const std::string_view text = Mixed(state.range(0));
-  for (auto _ : state) {
+  Run(state, Shape::kPlain, [](std::string_view text) {
     std::string out;
     out.reserve(text.size());
     std::size_t pos = 0;
@@ -149,19 +185,17 @@ void BM_ReplaceSubtext_Bytes(benchmark::State& state) {
     }
     out.append(text.substr(pos));
     benchmark::DoNotOptimize(out);
-  }
-  SetBytes(state, text.size());
+  });
 }
 
 void BM_SplitText(benchmark::State& state) {
-  const std::string& text = Mixed(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(zivorna::SplitText(text, "\n"));
-  SetBytes(state, text.size());
+  Run(state, Shape::kPlain, [](const std::string& text) {
+    benchmark::DoNotOptimize(zivorna::SplitText(text, "\n"));
+  });
 }
 // Plain byte split with string_view::find.
 void BM_SplitText_Bytes(benchmark::State& state) {
-  const std::string_view text = Mixed(state.range(0));
-  for (auto _ : state) {
+  Run(state, Shape::kPlain, [](std::string_view text) {
     std::vector<std::string> pieces;
     std::size_t pos = 0;
     for (std::size_t hit; (hit = text.find('\n', pos)) != std::string_view::npos; pos = hit + 1) {
@@ -169,77 +203,81 @@ void BM_SplitText_Bytes(benchmark::State& state) {
     }
     if (pos < text.size()) pieces.emplace_back(text.substr(pos));
     benchmark::DoNotOptimize(pieces);
-  }
-  SetBytes(state, text.size());
+  });
 }
 
-const std::string& Padded(std::size_t size) {
-  static std::map<std::size_t, std::string> cache;
-  auto it = cache.find(size);
-  if (it == cache.end()) {
-    it = cache.emplace(size, "  \xA1\xA1" + Mixed(size - 8) + " \xA1\xA1 ").first;
-  }
-  return it->second;
-}
 void BM_TrimBothEnds(benchmark::State& state) {
-  const std::string& text = Padded(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(zivorna::TrimBothEnds(text));
-  SetBytes(state, text.size());
+  Run(state, Shape::kPadded, [](const std::string& text) {
+    benchmark::DoNotOptimize(zivorna::TrimBothEnds(text));
+  });
 }
 // Plain copy of the same bytes: what trimming costs at least.
 void BM_TrimBothEnds_Bytes_copy(benchmark::State& state) {
-  const std::string& text = Padded(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(std::string(text.data() + 4, text.size() - 8));
-  SetBytes(state, text.size());
+  Run(state, Shape::kPadded, [](const std::string& text) {
+    benchmark::DoNotOptimize(std::string(text.data() + 4, text.size() - 8));
+  });
 }
 
-const ByteSet& BytesWithNeedleAtEnd(std::size_t size) {
-  static std::map<std::size_t, ByteSet> cache;
-  auto it = cache.find(size);
+// FindBytes takes byte sets; the conversion is made once, outside the timing.
+const std::vector<ByteSet>& ByteInputs(const benchmark::State& state) {
+  static std::map<std::pair<std::int64_t, std::int64_t>, std::vector<ByteSet>> cache;
+  const auto key = std::make_pair(state.range(0), state.range(1));
+  auto it = cache.find(key);
   if (it == cache.end()) {
-    const std::string& text = WithNeedleAtEnd(size, kAsciiNeedle);
-    it = cache.emplace(size, ByteSet(text.begin(), text.end())).first;
+    std::vector<ByteSet> sets;
+    for (const std::string& text : Inputs(Shape::kAsciiAtEnd, state)) {
+      sets.emplace_back(text.begin(), text.end());
+    }
+    it = cache.emplace(key, std::move(sets)).first;
   }
   return it->second;
 }
+template <class Op>
+void RunBytes(benchmark::State& state, Op op) {
+  const std::vector<ByteSet>& sets = ByteInputs(state);
+  std::size_t k = 0;
+  for (auto _ : state) {
+    op(sets[k]);
+    if (++k == sets.size()) k = 0;
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
 void BM_FindBytes(benchmark::State& state) {
-  const ByteSet& bytes = BytesWithNeedleAtEnd(state.range(0));
   const ByteSet needle(kAsciiNeedle.begin(), kAsciiNeedle.end());
-  for (auto _ : state) benchmark::DoNotOptimize(zivorna::FindBytes(bytes, needle));
-  SetBytes(state, bytes.size());
+  RunBytes(state, [&](const ByteSet& bytes) {
+    benchmark::DoNotOptimize(zivorna::FindBytes(bytes, needle));
+  });
 }
 void BM_FindBytes_Bytes_memmem(benchmark::State& state) {
-  const ByteSet& bytes = BytesWithNeedleAtEnd(state.range(0));
-  for (auto _ : state) {
+  RunBytes(state, [](const ByteSet& bytes) {
     benchmark::DoNotOptimize(
         memmem(bytes.data(), bytes.size(), kAsciiNeedle.data(), kAsciiNeedle.size()));
-  }
-  SetBytes(state, bytes.size());
+  });
 }
 
-constexpr std::int64_t kSmall = 1 << 20;
-constexpr std::int64_t kLarge = 64 << 20;
+void Sizes(benchmark::internal::Benchmark* b) {
+  b->Args({1 << 20, 1})->Args({1 << 20, 64})->Args({64 << 20, 1});
+  b->Unit(benchmark::kMicrosecond);
+}
 
-#define TEXT_BENCH(...) BENCHMARK(__VA_ARGS__)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMicrosecond)
-
-TEXT_BENCH(BM_FindText<&kAsciiNeedle>);
-TEXT_BENCH(BM_FindText_Bytes_memmem<&kAsciiNeedle>);
-TEXT_BENCH(BM_FindText_Bytes_find<&kAsciiNeedle>);
-TEXT_BENCH(BM_FindText<&kGbkNeedle>);
-TEXT_BENCH(BM_FindText_Bytes_memmem<&kGbkNeedle>);
-TEXT_BENCH(BM_FindText_Bytes_find<&kGbkNeedle>);
-TEXT_BENCH(BM_FindTextReverse<&kAsciiNeedle>);
-TEXT_BENCH(BM_FindTextReverse_Bytes_rfind<&kAsciiNeedle>);
-TEXT_BENCH(BM_FindTextReverse<&kGbkNeedle>);
-TEXT_BENCH(BM_FindTextReverse_Bytes_rfind<&kGbkNeedle>);
-TEXT_BENCH(BM_ReplaceSubtext);
-TEXT_BENCH(BM_ReplaceSubtext_Bytes);
-TEXT_BENCH(BM_SplitText);
-TEXT_BENCH(BM_SplitText_Bytes);
-TEXT_BENCH(BM_TrimBothEnds);
-TEXT_BENCH(BM_TrimBothEnds_Bytes_copy);
-TEXT_BENCH(BM_FindBytes);
-TEXT_BENCH(BM_FindBytes_Bytes_memmem);
+BENCHMARK(BM_FindText<&kAsciiNeedle>)->Apply(Sizes);
+BENCHMARK(BM_FindText_Bytes_memmem<&kAsciiNeedle>)->Apply(Sizes);
+BENCHMARK(BM_FindText_Bytes_find<&kAsciiNeedle>)->Apply(Sizes);
+BENCHMARK(BM_FindText<&kGbkNeedle>)->Apply(Sizes);
+BENCHMARK(BM_FindText_Bytes_memmem<&kGbkNeedle>)->Apply(Sizes);
+BENCHMARK(BM_FindText_Bytes_find<&kGbkNeedle>)->Apply(Sizes);
+BENCHMARK(BM_FindTextReverse<&kAsciiNeedle>)->Apply(Sizes);
+BENCHMARK(BM_FindTextReverse_Bytes_rfind<&kAsciiNeedle>)->Apply(Sizes);
+BENCHMARK(BM_FindTextReverse<&kGbkNeedle>)->Apply(Sizes);
+BENCHMARK(BM_FindTextReverse_Bytes_rfind<&kGbkNeedle>)->Apply(Sizes);
+BENCHMARK(BM_ReplaceSubtext)->Apply(Sizes);
+BENCHMARK(BM_ReplaceSubtext_Bytes)->Apply(Sizes);
+BENCHMARK(BM_SplitText)->Apply(Sizes);
+BENCHMARK(BM_SplitText_Bytes)->Apply(Sizes);
+BENCHMARK(BM_TrimBothEnds)->Apply(Sizes);
+BENCHMARK(BM_TrimBothEnds_Bytes_copy)->Apply(Sizes);
+BENCHMARK(BM_FindBytes)->Apply(Sizes);
+BENCHMARK(BM_FindBytes_Bytes_memmem)->Apply(Sizes);
 
 }  // namespace
 

@@ -86,6 +86,16 @@ TEST(TextSearch, FindText) {
        std::string(40, '\xB0') + "\xB1" "A" + kAA, "A", 1, false, -1},
       {"long run of characters, match on boundary",
        std::string(40, '\xB0') + "A", "A", 1, false, 41},
+      // Many near-misses on the first byte switch the byte search to memmem
+      // for a stretch; its hits still have to lie on a character start.
+      {"many near-misses", std::string(40, 'a') + "b", "ab", 1, false, 40},
+      {"many near-misses, then a hit on a second byte",
+       [] {
+         std::string t;
+         for (int i = 0; i < 20; ++i) t += "\xB1" "a";
+         return t + "\xB0\xB1\xB1\xB1\xB1";
+       }(),
+       "\xB1\xB1", 1, false, 43},
       // A start inside a character walks from its second byte.
       {"start on a second byte", kAA + "A", "A", 2, false, 2},
       // A cut character at the end: the walk ends there.
@@ -97,6 +107,18 @@ TEST(TextSearch, FindText) {
     EXPECT_EQ(FindText(c.text, c.pattern, c.start, c.ignoreCase), c.want) << "case: " << c.name;
   }
   EXPECT_EQ(FindText("abcabc", "c"), 3) << "defaults";
+}
+
+// Long texts full of near-misses: the byte search changes strategy on such
+// stretches, and a match right at the edge of one must not be skipped.
+TEST(TextSearch, FindTextInLongNearMissRuns) {
+  for (std::size_t n = 65530; n <= 65560; ++n) {
+    const std::string plain = std::string(n, 'a') + "b";
+    ASSERT_EQ(FindText(plain, "ab"), static_cast<int>(n)) << "n=" << n;
+    const std::string shifted = "\xB0" + plain + "\xB1\xB1";
+    ASSERT_EQ(FindText(shifted, "ab", 2), naive::FindText(shifted, "ab", 2, false)) << "n=" << n;
+    ASSERT_EQ(FindText(shifted, "b\xB1"), naive::FindText(shifted, "b\xB1", 1, false));
+  }
 }
 
 TEST(TextSearch, FindTextReverse) {
