@@ -397,6 +397,7 @@ TEST_F(InternetTest, HttpProxyListAppliesToPlainHttpOnly) {
       {"server for every scheme", proxy.Address(), false, true, true},
       {"empty http entry fails", "http=", false, false, false},
       {"http entry, https URL goes direct", "http=" + proxy.Address(), true, true, false},
+      {"https entry, https URL tunnels", "https=" + proxy.Address(), true, true, false},
   };
   for (const Case& c : cases) {
     HttpTestServer& target = c.tls ? secure : plain;
@@ -413,6 +414,8 @@ TEST_F(InternetTest, HttpProxyListAppliesToPlainHttpOnly) {
       EXPECT_EQ(target.LastRequest().HasHeader("Via"), c.wantViaProxy) << c.name << "\n" << proxy.Log();
     }
   }
+  // Only the last case used the proxy for https, through a tunnel.
+  EXPECT_NE(proxy.Log().find("CONNECT"), std::string::npos) << proxy.Log();
 }
 
 TEST_F(InternetTest, CertificateValidation) {

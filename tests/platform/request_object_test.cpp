@@ -215,15 +215,29 @@ TEST_F(RequestObjectTest, ThroughARealProxy) {
   ZV_SKIP_WITHOUT_TINYPROXY();
   Tinyproxy proxy;
   ASSERT_TRUE(proxy.ok()) << proxy.Log();
-  HttpTestServer server;
-  ASSERT_TRUE(server.ok());
-  server.Get("/page", [](const httplib::Request&, httplib::Response& res) { res.set_content("page", "text/html"); });
-  auto object = NewObject();
-  ASSERT_TRUE(object->SetProxy(kProxySettingProxy, U16(proxy.Address())));
-  ASSERT_TRUE(object->Open(u"GET", U16(server.Url("/page")), false));
-  ASSERT_TRUE(object->Send(std::u16string()));
-  EXPECT_EQ(AsString(object->ResponseBody()), "page");
-  EXPECT_TRUE(server.LastRequest().HasHeader("Via")) << proxy.Log();
+  const TestCertificates* certs = TestCertificates::Get();
+  ASSERT_NE(certs, nullptr);
+  ASSERT_TRUE(SetExtraTrustedCaFile(certs->ca));
+  HttpTestServer plain;
+  HttpTestServer secure(certs->signedByCa);
+  ASSERT_TRUE(plain.ok() && secure.ok());
+  for (HttpTestServer* s : {&plain, &secure}) {
+    s->Get("/page", [](const httplib::Request&, httplib::Response& res) { res.set_content("page", "text/html"); });
+  }
+  // Plain http is forwarded (the proxy adds Via); https goes through a tunnel
+  // whose own "200 Connection established" answer must not pass for the
+  // response.
+  for (HttpTestServer* target : {&plain, &secure}) {
+    const bool tls = target == &secure;
+    auto object = NewObject();
+    ASSERT_TRUE(object->SetProxy(kProxySettingProxy, U16(proxy.Address())));
+    ASSERT_TRUE(object->Open(u"GET", U16(target->Url("/page")), false));
+    ASSERT_TRUE(object->Send(std::u16string())) << tls << proxy.Log();
+    EXPECT_EQ(AsString(object->ResponseBody()), "page") << tls;
+    EXPECT_NE(object->GetAllResponseHeaders()->find(u"Content-Type: text/html"), std::u16string::npos) << tls;
+    EXPECT_EQ(target->LastRequest().HasHeader("Via"), !tls) << proxy.Log();
+  }
+  EXPECT_NE(proxy.Log().find("CONNECT"), std::string::npos) << proxy.Log();
 }
 
 TEST_F(RequestObjectTest, CertificateErrorsIgnoredOnlyAsTheOptionSays) {
