@@ -191,6 +191,17 @@ TEST(ResultFile, CreatesAMissingPrivateFolder) {
             std::filesystem::perms::owner_all);
 }
 
+TEST(ResultFile, RefusesAFolderOwnedBySomeoneElse) {
+  // Another user could swap the file between writing and showing (a folder
+  // made in a shared temporary folder ahead of us, for instance).
+  testing::TempFolder folder;
+  const std::filesystem::path theirs = folder.path() / "zivorna-theirs";
+  std::filesystem::create_directory(theirs);
+  if (::chown(theirs.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "needs root to give a folder away";
+  EXPECT_FALSE(WriteResultFile(theirs, Bytes("page")));
+  EXPECT_TRUE(std::filesystem::is_empty(theirs));
+}
+
 TEST(ResultFile, DefaultFolderIsThePerUserCache) {
   struct Case {
     const char* name;
