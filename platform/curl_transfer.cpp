@@ -151,6 +151,29 @@ std::string_view TrimLine(std::string_view s) {
   return s;
 }
 
+// The Content-Length of a raw header block, when it has a well-formed one.
+std::optional<std::uint64_t> AnnouncedLength(std::string_view block) {
+  size_t pos = 0;
+  while ((pos = block.find("\r\n", pos)) != std::string_view::npos) {
+    pos += 2;
+    const size_t end = block.find("\r\n", pos);
+    const std::string_view line = block.substr(pos, end == std::string_view::npos ? end : end - pos);
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos || !EqualsIgnoreCase(TrimLine(line.substr(0, colon)), "Content-Length")) {
+      continue;
+    }
+    const std::string_view digits = TrimLine(line.substr(colon + 1));
+    if (digits.empty() || digits.size() > 18) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return std::nullopt;
+      value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 void EnsureCurlReady() {
@@ -159,6 +182,8 @@ void EnsureCurlReady() {
 }
 
 CURLSH* SharedCookieStore() {
+  // Never destroyed: transfers on other threads may use it while the process
+  // exits.
   static CURLSH* share = [] {
     EnsureCurlReady();
     CURLSH* s = curl_share_init();
@@ -172,6 +197,13 @@ CURLSH* SharedCookieStore() {
   return share;
 }
 
+CURLSH* NewCookieStore() {
+  EnsureCurlReady();
+  CURLSH* s = curl_share_init();
+  if (s != nullptr) curl_share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+  return s;
+}
+
 MultiLease::MultiLease() : multi_(Pool().Acquire()) {
   if (multi_ != nullptr) RegisterInFlight(multi_);
 }
@@ -182,24 +214,18 @@ MultiLease::~MultiLease() {
   Pool().Release(multi_);
 }
 
-Transfer::Transfer(CURL* easy) : easy_(easy), ownsEasy_(easy == nullptr) {
-  EnsureCurlReady();
-  if (easy_ == nullptr) easy_ = curl_easy_init();
-}
+Transfer::Transfer() { EnsureCurlReady(); }
 
 Transfer::~Transfer() {
-  DetachFromMulti();
+  ReleaseEasy();
   lease_.reset();
-  if (easy_ != nullptr) {
-    if (ownsEasy_) {
-      curl_easy_cleanup(easy_);
-    } else {
-      // The handle outlives this transfer: drop the pointers into it (header
-      // list, body, callbacks) but keep its cookies.
-      curl_easy_reset(easy_);
-    }
-  }
   curl_slist_free_all(headerList_);
+}
+
+void Transfer::ReleaseEasy() {
+  DetachFromMulti();
+  if (easy_ != nullptr) curl_easy_cleanup(easy_);
+  easy_ = nullptr;
 }
 
 bool Transfer::Start(TransferRequest request) {
@@ -207,7 +233,7 @@ bool Transfer::Start(TransferRequest request) {
   started_ = true;
   request_ = std::move(request);
   const std::optional<UrlParts> parts = ParseUrl(request_.url);
-  if (easy_ == nullptr || !parts || TransfersAborted()) {
+  if (!parts || TransfersAborted()) {
     Finish(true);
     return false;
   }
@@ -249,7 +275,9 @@ bool Transfer::ConfigureHop() {
   if (proxy.kind == ProxyChoice::Kind::kUnusable) return false;
   const bool viaProxy = proxy.kind == ProxyChoice::Kind::kProxy;
 
-  curl_easy_reset(easy_);
+  ReleaseEasy();
+  easy_ = curl_easy_init();
+  if (easy_ == nullptr) return false;
   bool ok = true;
   auto set = [&](CURLoption option, auto value) {
     ok = ok && curl_easy_setopt(easy_, option, value) == CURLE_OK;
@@ -353,16 +381,9 @@ bool Transfer::ConfigureHop() {
     set(CURLOPT_CAINFO_BLOB, &blob);
   }
 
-  switch (request_.cookies) {
-    case CookieMode::kNone:
-      break;
-    case CookieMode::kSharedStore:
-      set(CURLOPT_SHARE, SharedCookieStore());
-      set(CURLOPT_COOKIEFILE, "");
-      break;
-    case CookieMode::kHandle:
-      set(CURLOPT_COOKIEFILE, "");
-      break;
+  if (request_.cookieStore != nullptr) {
+    set(CURLOPT_SHARE, request_.cookieStore);
+    set(CURLOPT_COOKIEFILE, "");  // the cookie engine on, with no file to read
   }
   return ok;
 }
@@ -376,7 +397,7 @@ void Transfer::Finish(bool failed) {
   done_ = true;
   failed_ = failed;
   paused_ = false;
-  DetachFromMulti();
+  ReleaseEasy();
   // Hand the multi handle (and the connection it now caches) back at once.
   lease_.reset();
 }
@@ -466,6 +487,12 @@ size_t Transfer::Read(std::uint8_t* out, size_t size) {
 
 bool Transfer::ReadAll(ByteSet& out) {
   if (!started_) return false;
+  // Room for the announced length up front spares the copies of repeated
+  // growth; the cap keeps a false announcement from reserving without bound.
+  constexpr std::uint64_t kMaxReserveBytes = 128u << 20;
+  if (const std::optional<std::uint64_t> announced = AnnouncedLength(finalHeaders_)) {
+    out.reserve(out.size() + static_cast<size_t>(std::min(*announced, kMaxReserveBytes)));
+  }
   for (;;) {
     out.insert(out.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(bufferPos_), buffer_.end());
     buffer_.clear();

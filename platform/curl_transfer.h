@@ -29,12 +29,6 @@ struct TransferTimeouts {
   long receiveMs = 30000;  // longest pause while waiting for response bytes
 };
 
-enum class CookieMode {
-  kNone,         // no automatic cookies
-  kSharedStore,  // the process-wide in-memory store of the connection layer
-  kHandle,       // the easy handle's own store (kept with the handle)
-};
-
 // Where a request to one scheme and host goes.
 struct ProxyChoice {
   enum class Kind { kDirect, kProxy, kUnusable } kind = Kind::kDirect;
@@ -58,7 +52,9 @@ struct TransferRequest {
   std::optional<std::pair<std::string, std::string>> serverCredentials;  // basic
   bool verifyPeer = true;
   bool verifyHost = true;
-  CookieMode cookies = CookieMode::kNone;
+  // Where automatic cookies are kept and taken from; null: no automatic
+  // cookies. A store is a share holding cookie data (see NewCookieStore).
+  CURLSH* cookieStore = nullptr;
   TransferTimeouts timeouts;
 };
 
@@ -77,13 +73,13 @@ class MultiLease {
   CURLM* multi_;
 };
 
-// One request/response exchange, redirects included. Not thread-safe: one
-// thread at a time (the layers lock around it).
+// One request/response exchange, redirects included. Each hop runs on a new
+// easy handle (what outlives a hop lives in the multi handle's connection
+// cache and in the cookie store). Not thread-safe: one thread at a time (the
+// layers lock around it).
 class Transfer {
  public:
-  // `easy`: a handle to use and keep (its cookies and settings outlive the
-  // transfer), or null to make one owned by the transfer.
-  explicit Transfer(CURL* easy = nullptr);
+  Transfer();
   ~Transfer();
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -116,6 +112,7 @@ class Transfer {
   size_t OnWrite(const char* data, size_t size);
   void OnHeadersComplete();
   bool ConfigureHop();
+  void ReleaseEasy();
   bool StartHop();
   void Resume();
   void DetachFromMulti();
@@ -125,8 +122,7 @@ class Transfer {
   bool IdleTooLong() const;
   void MarkActivity() { lastActivity_ = std::chrono::steady_clock::now(); }
 
-  CURL* easy_;
-  bool ownsEasy_;
+  CURL* easy_ = nullptr;  // the current hop's handle
   std::optional<MultiLease> lease_;
   bool attached_ = false;
   curl_slist* headerList_ = nullptr;
@@ -170,6 +166,9 @@ class Transfer {
 std::shared_ptr<const std::string> TrustedCaBundle();
 // The connection layer's process-wide cookie store (never written to disk).
 CURLSH* SharedCookieStore();
+// A new in-memory cookie store for one user at a time (a request object);
+// free it with curl_share_cleanup once no transfer uses it.
+CURLSH* NewCookieStore();
 
 // Registry of multi handles in flight, kept by transfers.cpp.
 void RegisterInFlight(CURLM* multi);

@@ -18,7 +18,6 @@
 namespace zivorna::platform {
 namespace {
 
-using internal::CookieMode;
 using internal::ProxyChoice;
 using internal::Transfer;
 using internal::TransferRequest;
@@ -201,8 +200,7 @@ class CurlInternetLayer final : public Internet {
       return choice;
     };
     transfer.serverCredentials = conn.credentials;
-    transfer.cookies =
-        (req->flags & kFlagNoCookies) != 0 ? CookieMode::kNone : CookieMode::kSharedStore;
+    if ((req->flags & kFlagNoCookies) == 0) transfer.cookieStore = internal::SharedCookieStore();
     const InternetTimeouts timeouts = CurrentInternetTimeouts();
     transfer.timeouts = {timeouts.connectMs, timeouts.sendMs, timeouts.receiveMs};
 

@@ -1,7 +1,7 @@
-// The request objects over libcurl. Each object keeps one easy handle for its
-// whole life, so its cookies (and, through the shared multi pool, its
-// connections) carry over from one request to the next. Text comes in as
-// UTF-16 and goes out as UTF-8.
+// The request objects over libcurl. Each object keeps its own cookie store
+// for its whole life, so its cookies carry over from one request to the next
+// (and connections do through the transfers' shared connection caches). Text
+// comes in as UTF-16 and goes out as UTF-8.
 #include <algorithm>
 #include <mutex>
 
@@ -12,7 +12,6 @@
 namespace zivorna::platform {
 namespace {
 
-using internal::CookieMode;
 using internal::ProxyChoice;
 using internal::Transfer;
 using internal::TransferRequest;
@@ -45,9 +44,10 @@ long Bounded(int ms) { return (ms <= 0) ? kLongestWaitMs : std::min<long>(ms, kL
 
 class CurlRequestObject final : public RequestObject {
  public:
-  CurlRequestObject() : easy_(curl_easy_init()) {}
+  CurlRequestObject() : cookies_(internal::NewCookieStore()) {}
   ~CurlRequestObject() override {
-    if (easy_ != nullptr) curl_easy_cleanup(easy_);
+    // No transfer uses the store any more: each ends within its Send.
+    if (cookies_ != nullptr) curl_share_cleanup(cookies_);
   }
   CurlRequestObject(const CurlRequestObject&) = delete;
   CurlRequestObject& operator=(const CurlRequestObject&) = delete;
@@ -165,7 +165,7 @@ class CurlRequestObject final : public RequestObject {
 
   bool Send(const ByteSet& body) override {
     std::lock_guard lock(mutex_);
-    if (!opened_ || easy_ == nullptr) return false;
+    if (!opened_ || cookies_ == nullptr) return false;
     opened_ = false;  // every request starts with Open
 
     TransferRequest request;
@@ -195,12 +195,12 @@ class CurlRequestObject final : public RequestObject {
     constexpr int kChainErrors = kIgnoreUnknownAuthority | kIgnoreWrongUsage | kIgnoreInvalidDate;
     request.verifyPeer = (ignoredCertErrors_ & kChainErrors) != kChainErrors;
     request.verifyHost = (ignoredCertErrors_ & kIgnoreInvalidCommonName) == 0;
-    request.cookies = CookieMode::kHandle;
+    request.cookieStore = cookies_;
     request.timeouts.connectMs = std::min(Bounded(resolveMs_) + Bounded(connectMs_), kLongestWaitMs);
     request.timeouts.sendMs = Bounded(sendMs_);
     request.timeouts.receiveMs = Bounded(receiveMs_);
 
-    Transfer transfer(easy_);
+    Transfer transfer;
     if (!transfer.Start(std::move(request))) return false;
     ByteSet received;
     if (!transfer.ReadAll(received)) return false;  // a cut-off body is no response
@@ -226,7 +226,7 @@ class CurlRequestObject final : public RequestObject {
 
  private:
   std::mutex mutex_;
-  CURL* easy_;
+  CURLSH* cookies_;  // this object's cookies, kept from request to request
   int resolveMs_ = 0;  // unbounded (to callers)
   int connectMs_ = 60000;
   int sendMs_ = 30000;
