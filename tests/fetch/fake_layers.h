@@ -96,7 +96,7 @@ class FakeInternet : public platform::Internet {
     std::size_t limit = body.size();
     if (failReadAfter) limit = std::min(limit, *failReadAfter);
     const std::size_t n = std::min<std::size_t>({toRead, maxPerRead, limit - delivered_});
-    std::memcpy(buffer, body.data() + delivered_, n);
+    if (n > 0) std::memcpy(buffer, body.data() + delivered_, n);
     delivered_ += n;
     *read = static_cast<std::uint32_t>(n);
     return n > 0;
