@@ -201,6 +201,16 @@ RawTestServer::Script RawTestServer::Reply(std::string bytes) {
   return [bytes = std::move(bytes)](RawConnection& c) { c.Send(bytes); };
 }
 
+RawTestServer::Script RawTestServer::LargeHeaders(size_t headerBytes, std::string body) {
+  std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                     "\r\nConnection: close\r\n";
+  for (int i = 0; head.size() + 2 < headerBytes; ++i) {
+    head += "X-Filler-" + std::to_string(i) + ": " + std::string(100, 'f') + "\r\n";
+  }
+  head += "\r\n";
+  return Reply(head + body);
+}
+
 RawTestServer::Script RawTestServer::ResetAfter(std::string head, std::string partialBody) {
   return [head = std::move(head), body = std::move(partialBody)](RawConnection& c) {
     c.Send(head);

@@ -76,6 +76,9 @@ class RawTestServer {
   // Sends `bytes` as they are, then closes the connection in order. A reply
   // with "Connection: close" keeps clients from reusing the connection.
   static Script Reply(std::string bytes);
+  // A 200 response whose header block (status line to empty line) is at
+  // least `headerBytes` long, padded with X-Filler lines, then `body`.
+  static Script LargeHeaders(size_t headerBytes, std::string body);
   // Sends `head` (status line and headers) and `partialBody`, then resets the
   // connection.
   static Script ResetAfter(std::string head, std::string partialBody);
