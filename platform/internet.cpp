@@ -100,12 +100,18 @@ std::string EncodePath(std::string_view path) {
   return out;
 }
 
+// A value that goes into a header line ends at its first line break (or zero
+// byte), so that it cannot add header lines of its own.
+std::string OneLine(std::string_view value) {
+  return std::string(value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3))));
+}
+
 class CurlInternetLayer final : public Internet {
  public:
   InetHandle OpenInternet(const Text& agent, int accessType, const std::optional<Text>& proxyList,
                           const std::optional<Text>& proxyBypass, std::uint32_t) override {
     auto session = std::make_shared<Session>();
-    session->agent = agent;
+    session->agent = OneLine(agent);
     switch (accessType) {
       case kInternetOpenTypeDirect:
       case kInternetOpenTypePreconfig:
@@ -154,7 +160,7 @@ class CurlInternetLayer final : public Internet {
     request->path = EncodePath(path);
     request->http10 = internal::EqualsIgnoreCase(version, "HTTP/1.0");
     request->flags = flags;
-    request->referrer = referrer.value_or(Text());
+    request->referrer = OneLine(referrer.value_or(Text()));
     return Add(std::move(request));
   }
 

@@ -127,6 +127,14 @@ TEST_F(InternetTest, RequestGoesOutAsGiven) {
       EXPECT_EQ(value, want) << c.name << ": " << name;
     }
   }
+
+  // An agent with a line break cannot add a header line of its own.
+  InetCall call;
+  call.port = server.port();
+  call.agent = "Agent/1\r\nX-Injected: 1";
+  ASSERT_TRUE(InetExchange(call).sent);
+  EXPECT_EQ(server.LastRequest().Header("User-Agent"), "Agent/1");
+  EXPECT_FALSE(server.LastRequest().HasHeader("X-Injected"));
 }
 
 TEST_F(InternetTest, PathBytesArePercentEncodedAsTheyAre) {
@@ -331,11 +339,12 @@ TEST_F(InternetTest, BareLineFeedsBecomeCrlfInTheRawBlock) {
 TEST_F(InternetTest, FailuresEndInBoundedTime) {
   SetInternetTimeoutsForTesting({1000, 500, 500});
   RawTestServer silent(RawTestServer::NeverAnswer());
+  RawTestServer endlessHeaders(RawTestServer::LargeHeaders(2u << 20, "x"));
   RawTestServer headersThenSilence([](RawConnection& c) {
     c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc");
     c.HoldUntilClosed();
   });
-  ASSERT_TRUE(silent.ok() && headersThenSilence.ok());
+  ASSERT_TRUE(silent.ok() && headersThenSilence.ok() && endlessHeaders.ok());
   struct Case {
     const char* name;
     int port;
@@ -346,6 +355,7 @@ TEST_F(InternetTest, FailuresEndInBoundedTime) {
       {"closed port", ClosedPort(), false, ""},
       {"accepts and never answers", silent.port(), false, ""},
       {"stalls in the body", headersThenSilence.port(), true, "abc"},
+      {"header block beyond any reason (2 MiB)", endlessHeaders.port(), false, ""},
   };
   for (const Case& c : cases) {
     InetCall call;
