@@ -1,5 +1,7 @@
 #include "server/lookup_server.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -160,33 +162,51 @@ class ConnectionStream final : public httplib::Stream {
   Clock::time_point deadline_ = Clock::now() + kRequestDeadline;
 };
 
-// The worker pool, counting the connections that wait for a worker.
+// The worker pool, telling whether a connection waits for a worker while
+// every worker is taken.
 class CountingPool final : public httplib::TaskQueue {
  public:
-  explicit CountingPool(size_t threads) : pool_(threads) {}
+  explicit CountingPool(size_t threads) : threads_(static_cast<int>(threads)), pool_(threads) {}
   void enqueue(std::function<void()> fn) override {
     waiting_.fetch_add(1);
     pool_.enqueue([this, fn = std::move(fn)] {
+      busy_.fetch_add(1);
       waiting_.fetch_sub(1);
       fn();
+      busy_.fetch_sub(1);
     });
   }
   void shutdown() override { pool_.shutdown(); }
-  [[nodiscard]] bool SomeoneWaits() const { return waiting_.load() > 0; }
+  [[nodiscard]] bool SomeoneWaitsForAWorker() const {
+    return waiting_.load() > 0 && busy_.load() >= threads_;
+  }
 
  private:
+  const int threads_;
   httplib::ThreadPool pool_;
   std::atomic<int> waiting_{0};
+  std::atomic<int> busy_{0};
 };
 
 // httplib's server with our own connection loop: bounded request heads, a
 // deadline per request, and keep-alive that yields to waiting connections.
 class GuardedHttpServer final : public httplib::Server {
  public:
+  // The library listens with a backlog of 5; a burst of clients beyond that
+  // would see their connection attempts dropped and retried a second later.
+  void RaiseListenBacklog() { ::listen(svr_sock_, SOMAXCONN); }
+
   explicit GuardedHttpServer(const std::atomic<bool>& stopping) : stopping_(stopping) {
     // Only used for the Keep-Alive header; the loop below enforces them.
     set_keep_alive_max_count(kKeepAliveMaxRequests);
     set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(kKeepAliveIdle).count());
+    // Address reuse for quick restarts, but not port sharing: the library's
+    // default also sets SO_REUSEPORT, which would let a second server bind the
+    // same port and silently take half of the connections.
+    set_socket_options([](socket_t sock) {
+      int yes = 1;
+      ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     new_task_queue = [this] {
       auto* pool = new CountingPool(kWorkerThreads);
       pool_.store(pool);
@@ -203,6 +223,10 @@ class GuardedHttpServer final : public httplib::Server {
   }
 
   bool ServeConnection(int sock) {
+    // A response goes out as a head and a body in two writes; without this
+    // the body would wait for the client's delayed acknowledgement.
+    int yes = 1;
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     ConnectionStream stream(sock, stopping_);
     bool ok = true;
     for (size_t count = 0; count < kKeepAliveMaxRequests; ++count) {
@@ -224,7 +248,7 @@ class GuardedHttpServer final : public httplib::Server {
     const auto until = Clock::now() + kKeepAliveIdle;
     while (Clock::now() < until) {
       const CountingPool* pool = pool_.load();
-      if (pool != nullptr && pool->SomeoneWaits()) return false;
+      if (pool != nullptr && pool->SomeoneWaitsForAWorker()) return false;
       if (WaitReady(sock, POLLIN, std::min(until, Clock::now() + kPollSlice), stopping_)) {
         return true;
       }
@@ -297,6 +321,7 @@ class LookupServerImpl final : public LookupServer {
       }
       return false;
     }
+    http_.RaiseListenBacklog();
     listener_ = std::thread([this] {
       http_.listen_after_bind();
       listenerDone_.store(true);

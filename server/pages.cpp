@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <QString>
+
 #include "platform/gbk.h"
 
 namespace zivorna::server {
@@ -32,6 +34,42 @@ const char* LevelName(int level) {
   }
 }
 
+// Characters the label shows for a text: a character without a GBK form
+// shows as its whole character reference.
+size_t LabelLength(std::string_view utf8) {
+  const Text gbk = EncodeGbkWithReferences(utf8);
+  size_t n = 0;
+  for (size_t i = 0; i < gbk.size(); ++i, ++n) {
+    if (static_cast<unsigned char>(gbk[i]) >= 0x81) ++i;
+  }
+  return n;
+}
+
+// A reading as the label shows it. The label is plain GBK text, where a
+// character reference would show as such; a reading with a tone-marked letter
+// that GBK lacks ("ḿ", "m̀", "ǹg") is written with a tone number instead
+// ("m2", "m4", "ng4"), the other common way of writing pinyin.
+std::string LabelReading(const std::string& reading) {
+  bool lossless = false;
+  (void)platform::Utf8ToGbk(reading, &lossless);
+  if (lossless) return reading;
+  const QString decomposed = QString::fromStdString(reading).normalized(QString::NormalizationForm_D);
+  QString bare;
+  int tone = 0;
+  for (const QChar c : decomposed) {
+    switch (c.unicode()) {
+      case 0x0304: tone = 1; break;  // macron
+      case 0x0301: tone = 2; break;  // acute
+      case 0x030C: tone = 3; break;  // caron
+      case 0x0300: tone = 4; break;  // grave
+      default: bare += c;
+    }
+  }
+  std::string out = bare.normalized(QString::NormalizationForm_C).toStdString();
+  if (tone > 0) out += static_cast<char>('0' + tone);
+  return out;
+}
+
 // The items joined by `sep`, as many whole items as fit in the label
 // (at least one), with "…" when some were left out.
 std::string FitList(const std::vector<std::string>& items, std::string_view sep) {
@@ -42,7 +80,7 @@ std::string FitList(const std::vector<std::string>& items, std::string_view sep)
     next += items[i];
     const bool last = i + 1 == items.size();
     const size_t limit = kLabelFieldMaxChars - (last ? 0 : 1);  // room for "…"
-    if (i > 0 && CountChars(next) > limit) return out + "…";
+    if (i > 0 && LabelLength(next) > limit) return out + "…";
     out = std::move(next);
   }
   return out;
@@ -173,7 +211,9 @@ std::string StrokeNames(std::string_view letters) {
 
 std::vector<std::string> BuildFields(const CharInfo& info, const CharCodeTable* table98) {
   std::vector<std::string> fields(6);
-  fields[0] = info.readings.empty() ? std::string(kNone) : EscapeHtml(FitList(info.readings, " "));
+  std::vector<std::string> readings;
+  for (const std::string& r : info.readings) readings.push_back(LabelReading(r));
+  fields[0] = readings.empty() ? std::string(kNone) : EscapeHtml(FitList(readings, " "));
   fields[1] = KeysField(info.codes86);
   fields[2] = StrokeField(info.strokeOrder);
   fields[3] = EscapeHtml(CodeSummary(info.codes86));
