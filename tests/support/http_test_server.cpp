@@ -49,6 +49,9 @@ HttpTestServer::HttpTestServer(const TlsFiles& tls)
 
 void HttpTestServer::Start() {
   if (!server_->is_valid()) return;
+  // Headers and body go out in separate writes; without TCP_NODELAY a reused
+  // connection would wait on Nagle's algorithm and the client's delayed ACK.
+  server_->set_tcp_nodelay(true);
   server_->set_keep_alive_max_count(1);
   // Idle keep-alive connections (when enabled) end quickly, so that stopping
   // never waits long.
