@@ -191,7 +191,9 @@ Program::Program(ProgramState& state, ProgramOptions options)
     baseUrl_ = *options_.serverUrl;
   } else {
     std::string error;
-    server_ = server::LookupServer::Start(server::ServerOptions{}, &error);
+    server::ServerOptions serverOptions;
+    serverOptions.dataPath = options_.serverDataPath;
+    server_ = server::LookupServer::Start(serverOptions, &error);
     if (server_) {
       baseUrl_ = server_->BaseUrl();
     } else {

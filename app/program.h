@@ -36,6 +36,8 @@ struct ProgramOptions {
   std::optional<std::string> screenshotPath;
   // Folder of the result file; empty: the default per-user folder.
   std::filesystem::path resultFolder;
+  // The bundled server's data file; empty: the one built with the program.
+  std::string serverDataPath;
 };
 
 // The outcome of reading the command line.
