@@ -222,6 +222,32 @@ TEST_F(InternetTest, RedirectChangesPostToGetExceptFor307) {
   }
 }
 
+TEST_F(InternetTest, CredentialsStayWithTheirOriginAcrossRedirects) {
+  HttpTestServer other;
+  ASSERT_TRUE(other.ok());
+  HttpTestServer first;
+  ASSERT_TRUE(first.ok());
+  first.Get("/same", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Location", "/landing");
+  });
+  first.Get("/away", [&](const httplib::Request&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Location", other.Url("/landing"));
+  });
+  for (const char* path : {"/same", "/away"}) {
+    InetCall call = CallTo(first, path);
+    call.headers = "Authorization: Bearer secret\r\nCookie: sid=1\r\nX-Other: kept";
+    ASSERT_TRUE(InetExchange(call).sent) << path;
+    const bool away = std::string(path) == "/away";
+    const RecordedRequest landing = away ? other.LastRequest() : first.LastRequest();
+    EXPECT_EQ(landing.path, "/landing") << path;
+    EXPECT_EQ(landing.HasHeader("Authorization"), !away) << path;
+    EXPECT_EQ(landing.HasHeader("Cookie"), !away) << path;
+    EXPECT_EQ(landing.Header("X-Other"), "kept") << path;
+  }
+}
+
 TEST_F(InternetTest, RedirectToHttpsOnlyWithItsFlag) {
   const TestCertificates* certs = TestCertificates::Get();
   ASSERT_NE(certs, nullptr);
