@@ -12,17 +12,17 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <shared_mutex>
 #include <thread>
 #include <unordered_map>
 
 #include <httplib.h>
 
+#include "platform/gbk.h"
 #include "server/glyph_picture.h"
-#include "server/pages.h"
+#include "server/lookup_content.h"
 #include "server/request_path.h"
 #include "server/wubi_data.h"
 #include "server/wubi_tables.h"
@@ -52,11 +52,6 @@ constexpr auto kKeepAliveIdle = std::chrono::seconds(5);
 constexpr size_t kKeepAliveMaxRequests = 1000;
 // Waits are cut into slices this long so that Stop() is noticed promptly.
 constexpr auto kPollSlice = std::chrono::milliseconds(100);
-// Cached answers. Pages are small; pictures are bounded in number so that a
-// client walking through every character cannot grow memory without limit.
-constexpr size_t kMaxCachedPages = 32768;
-constexpr size_t kMaxCachedPictures = 4096;
-
 // Set by the request handler when the connection must close after this
 // response; read by the connection loop on the same worker thread.
 thread_local bool t_closeAfterResponse = false;
@@ -261,49 +256,10 @@ class GuardedHttpServer final : public httplib::Server {
   std::atomic<CountingPool*> pool_{nullptr};
 };
 
-// A thread-safe map of finished answers; the oldest entry goes when full.
-class AnswerCache {
- public:
-  explicit AnswerCache(size_t capacity) : capacity_(capacity) {}
-
-  std::shared_ptr<const std::string> Get(char32_t key) const {
-    std::shared_lock lock(mutex_);
-    const auto it = map_.find(key);
-    return it == map_.end() ? nullptr : it->second;
-  }
-
-  std::shared_ptr<const std::string> Put(char32_t key, std::string value) {
-    auto item = std::make_shared<const std::string>(std::move(value));
-    std::unique_lock lock(mutex_);
-    const auto [it, added] = map_.emplace(key, item);
-    if (!added) return it->second;
-    order_.push_back(key);
-    if (order_.size() > capacity_) {
-      map_.erase(order_.front());
-      order_.pop_front();
-    }
-    return item;
-  }
-
- private:
-  size_t capacity_;
-  mutable std::shared_mutex mutex_;
-  std::unordered_map<char32_t, std::shared_ptr<const std::string>> map_;
-  std::deque<char32_t> order_;
-};
-
 class LookupServerImpl final : public LookupServer {
  public:
-  LookupServerImpl(std::unique_ptr<WubiData> data, std::unique_ptr<CharCodeTable> table98,
-                   std::string table98Path, std::unique_ptr<GlyphPainter> painter)
-      : data_(std::move(data)),
-        table98_(std::move(table98)),
-        table98Path_(std::move(table98Path)),
-        painter_(std::move(painter)),
-        probePage_(BuildProbePage()),
-        notFoundPage_(BuildNotFoundPage()),
-        notAllowedPage_(BuildMethodNotAllowedPage()),
-        http_(stopping_) {
+  LookupServerImpl(std::unique_ptr<LookupContent> content, std::string table98Path)
+      : content_(std::move(content)), table98Path_(std::move(table98Path)), http_(stopping_) {
     http_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
       Handle(req, res);
       return httplib::Server::HandlerResponse::Handled;
@@ -355,7 +311,7 @@ class LookupServerImpl final : public LookupServer {
       res.status = 405;
       res.set_header("Allow", "GET, HEAD");
       res.set_header("Connection", "close");
-      res.set_content(notAllowedPage_, kGbkHtml);
+      res.set_content(content_->MethodNotAllowedPage(), kGbkHtml);
       // The request's body, if any, was never read: the connection cannot
       // carry another request.
       t_closeAfterResponse = true;
@@ -368,16 +324,16 @@ class LookupServerImpl final : public LookupServer {
     std::shared_ptr<const std::string> body;
     switch (route.resource) {
       case Resource::kProbe:
-        res.set_content(probePage_, "text/html; charset=utf-8");
+        res.set_content(content_->ProbePage(), "text/html; charset=utf-8");
         return;
       case Resource::kPage:
-        if ((body = Page(route.character)) != nullptr) {
+        if ((body = content_->Page(route.character)) != nullptr) {
           res.set_content(*body, kGbkHtml);
           return;
         }
         break;
       case Resource::kPicture:
-        if ((body = Picture(route.character)) != nullptr) {
+        if ((body = content_->Picture(route.character)) != nullptr) {
           res.set_content(*body, "image/jpeg");
           return;
         }
@@ -386,43 +342,11 @@ class LookupServerImpl final : public LookupServer {
         break;
     }
     res.status = 404;
-    res.set_content(notFoundPage_, kGbkHtml);
+    res.set_content(content_->NotFoundPage(), kGbkHtml);
   }
 
-  std::shared_ptr<const std::string> Page(char32_t cp) {
-    if (auto cached = pages_.Get(cp)) return cached;
-    const std::optional<CharInfo> info = data_->Find(cp);
-    if (!info) return nullptr;
-    return pages_.Put(cp, BuildCharacterPage(cp, BuildFields(*info, table98_.get())));
-  }
-
-  std::shared_ptr<const std::string> Picture(char32_t cp) {
-    if (auto cached = pictures_.Get(cp)) return cached;
-    const std::optional<CharInfo> info = data_->Find(cp);
-    if (!info) return nullptr;
-    std::string caption;
-    for (const LeveledCode& c : info->codes86) {
-      if (c.level == 4) {
-        caption = "86: " + c.code;
-        break;
-      }
-    }
-    std::transform(caption.begin(), caption.end(), caption.begin(),
-                   [](char ch) { return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 32) : ch; });
-    std::string jpeg = painter_->DrawJpeg(cp, caption);
-    if (jpeg.empty()) return nullptr;
-    return pictures_.Put(cp, std::move(jpeg));
-  }
-
-  std::unique_ptr<WubiData> data_;
-  std::unique_ptr<CharCodeTable> table98_;
+  std::unique_ptr<LookupContent> content_;
   std::string table98Path_;
-  std::unique_ptr<GlyphPainter> painter_;
-  const std::string probePage_;
-  const std::string notFoundPage_;
-  const std::string notAllowedPage_;
-  AnswerCache pages_{kMaxCachedPages};
-  AnswerCache pictures_{kMaxCachedPictures};
 
   std::atomic<bool> stopping_{false};
   GuardedHttpServer http_;
@@ -448,10 +372,12 @@ std::string FindWubi98Table(const std::string& explicitPath) {
   return {};
 }
 
-std::unique_ptr<LookupServer> LookupServer::Start(const ServerOptions& options, std::string* error) {
-  std::string scratch;
-  if (error == nullptr) error = &scratch;
+namespace {
 
+// Loads everything a server or an export needs. `*table98Used` is the Wubi 98
+// table loaded, empty when none. Drawing pictures is optional for exports.
+std::unique_ptr<LookupContent> LoadContent(const ServerOptions& options, bool needPictures,
+                                           std::string* table98Used, std::string* error) {
   std::unique_ptr<WubiData> data =
       WubiData::Load(options.dataPath.empty() ? DefaultDataPath() : options.dataPath, error);
   if (!data) return nullptr;
@@ -462,28 +388,81 @@ std::unique_ptr<LookupServer> LookupServer::Start(const ServerOptions& options, 
   const std::string table98Path = options.wubi98Path.empty() && !options.findWubi98
                                       ? std::string()
                                       : FindWubi98Table(options.wubi98Path);
-  std::string usedTable98;
+  table98Used->clear();
   if (!table98Path.empty()) {
     std::ifstream in(table98Path);
     auto table = std::make_unique<CharCodeTable>();
     std::string tableError = in ? std::string() : "cannot read it";
     if (in && LoadCharCodes(in, table.get(), &tableError)) {
       table98 = std::move(table);
-      usedTable98 = table98Path;
+      *table98Used = table98Path;
     } else if (!options.wubi98Path.empty()) {
       *error = "Wubi 98 table " + table98Path + ": " + tableError;
       return nullptr;
     }
   }
 
-  std::unique_ptr<GlyphPainter> painter =
-      GlyphPainter::Create(options.fontPath.empty() ? DefaultFontPath() : options.fontPath, error);
-  if (!painter) return nullptr;
+  std::unique_ptr<GlyphPainter> painter;
+  if (needPictures) {
+    painter = GlyphPainter::Create(options.fontPath.empty() ? DefaultFontPath() : options.fontPath,
+                                   error);
+    if (!painter) return nullptr;
+  }
+  return std::make_unique<LookupContent>(std::move(data), std::move(table98), std::move(painter));
+}
 
-  auto server = std::make_unique<LookupServerImpl>(std::move(data), std::move(table98),
-                                                   std::move(usedTable98), std::move(painter));
+}  // namespace
+
+std::unique_ptr<LookupServer> LookupServer::Start(const ServerOptions& options, std::string* error) {
+  std::string scratch;
+  if (error == nullptr) error = &scratch;
+  std::string table98;
+  std::unique_ptr<LookupContent> content = LoadContent(options, true, &table98, error);
+  if (!content) return nullptr;
+  auto server = std::make_unique<LookupServerImpl>(std::move(content), std::move(table98));
   if (!server->Listen(options.host, options.port, error)) return nullptr;
   return server;
+}
+
+bool ExportStaticFiles(const ServerOptions& options, const std::u32string& characters,
+                       const std::string& dir, int* exported, std::string* error) {
+  std::string scratch;
+  if (error == nullptr) error = &scratch;
+  if (exported != nullptr) *exported = 0;
+  std::string table98;
+  std::unique_ptr<LookupContent> content = LoadContent(options, true, &table98, error);
+  if (!content) return false;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const char* sub : {"wubi", "wubis"}) {
+    fs::create_directories(fs::path(dir) / sub, ec);
+    if (ec) {
+      *error = "cannot create " + (fs::path(dir) / sub).string() + ": " + ec.message();
+      return false;
+    }
+  }
+  auto write = [&](const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) *error = "cannot write " + path.string();
+    return static_cast<bool>(out);
+  };
+  for (char32_t cp : characters) {
+    std::string utf8;
+    AppendUtf8(cp, &utf8);
+    bool lossless = false;
+    const Text name = platform::Utf8ToGbk(utf8, &lossless);
+    const auto page = content->Page(cp);
+    const auto picture = content->Picture(cp);
+    if (!lossless || name.size() != 2 || !page || !picture) continue;
+    if (!write(fs::path(dir) / "wubi" / (name + ".htm"), *page) ||
+        !write(fs::path(dir) / "wubis" / (name + ".jpg"), *picture)) {
+      return false;
+    }
+    if (exported != nullptr) ++*exported;
+  }
+  return true;
 }
 
 }  // namespace zivorna::server

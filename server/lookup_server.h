@@ -40,6 +40,15 @@ class LookupServer {
   virtual void Stop() = 0;
 };
 
+// Writes the pages and pictures of `characters` as static files under `dir`,
+// named by each character's raw GBK bytes: dir/wubi/<GBK>.htm and
+// dir/wubis/<GBK>.jpg. A static web server that decodes percent-escapes
+// serves them at the addresses this server uses. Characters without data or
+// without a GBK form are skipped. False with `*error` set when loading or
+// writing fails; `*exported` counts the characters written.
+bool ExportStaticFiles(const ServerOptions& options, const std::u32string& characters,
+                       const std::string& dir, int* exported, std::string* error);
+
 // The Wubi 98 table to use: `explicitPath` when given, else the first
 // wubi98.dict.yaml in the standard Rime data folders; empty when none.
 [[nodiscard]] std::string FindWubi98Table(const std::string& explicitPath);

@@ -1,9 +1,11 @@
 // zivorna-server: the lookup server on its own.
 //
 //   zivorna-server [--listen HOST:PORT] [--wubi98 FILE] [--data FILE]
+//   zivorna-server --export DIR --chars TEXT [--wubi98 FILE] [--data FILE]
 //
 // Listens on 127.0.0.1:8786 unless told otherwise, prints the address it
-// serves and runs until SIGINT or SIGTERM.
+// serves and runs until SIGINT or SIGTERM. With --export it writes the pages
+// and pictures of the characters of TEXT (UTF-8) as static files and exits.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <QGuiApplication>
 
 #include "server/lookup_server.h"
+#include "server/wubi_tables.h"
 
 namespace {
 
@@ -24,7 +27,9 @@ void Usage(FILE* to) {
       "usage: zivorna-server [--listen HOST:PORT] [--wubi98 FILE] [--data FILE]\n"
       "  --listen HOST:PORT  address to serve on (default 127.0.0.1:8786; port 0: any free port)\n"
       "  --wubi98 FILE       Rime-format Wubi 98 dictionary (default: the standard Rime folders)\n"
-      "  --data FILE         character data file (default: the one built with the server)\n",
+      "  --data FILE         character data file (default: the one built with the server)\n"
+      "  --export DIR        write the pages and pictures of --chars under DIR and exit\n"
+      "  --chars TEXT        the characters to export (UTF-8)\n",
       to);
 }
 
@@ -48,6 +53,8 @@ bool ParseListen(std::string_view arg, std::string* host, int* port) {
 int main(int argc, char** argv) {
   zivorna::server::ServerOptions options;
   options.port = kDefaultPort;
+  std::string exportDir;
+  std::string exportChars;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -63,10 +70,32 @@ int main(int argc, char** argv) {
       options.wubi98Path = argv[++i];
     } else if (arg == "--data" && hasValue) {
       options.dataPath = argv[++i];
+    } else if (arg == "--export" && hasValue) {
+      exportDir = argv[++i];
+    } else if (arg == "--chars" && hasValue) {
+      exportChars = argv[++i];
     } else {
       Usage(stderr);
       return 2;
     }
+  }
+
+  if (!exportDir.empty()) {
+    std::u32string chars;
+    if (!zivorna::server::DecodeUtf8(exportChars, &chars) || chars.empty()) {
+      std::fprintf(stderr, "zivorna-server: --export needs --chars with UTF-8 characters\n");
+      return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    std::string error;
+    int exported = 0;
+    if (!zivorna::server::ExportStaticFiles(options, chars, exportDir, &exported, &error)) {
+      std::fprintf(stderr, "zivorna-server: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("zivorna-server: exported %d characters to %s\n", exported, exportDir.c_str());
+    return 0;
   }
 
   // Block the stop signals in every thread (the ones started below inherit

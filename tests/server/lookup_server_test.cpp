@@ -138,9 +138,21 @@ Connection::Response Fetch(int port, const std::string& target, const std::strin
   return c.Read(method == "HEAD");
 }
 
+// A folder of small files for this process, removed at exit.
+const std::filesystem::path& TempDir() {
+  static const struct Dir {
+    std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                 ("zv_server_test_" + std::to_string(::getpid()));
+    ~Dir() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+  } dir;
+  return dir.path;
+}
+
 std::filesystem::path TempFile(const std::string& name, const std::string& content) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("zv_server_test_" + std::to_string(::getpid()));
+  const auto& dir = TempDir();
   std::filesystem::create_directories(dir);
   const auto path = dir / name;
   std::ofstream(path, std::ios::binary) << content;
@@ -345,6 +357,26 @@ TEST_F(LookupServerTest, ConcurrentClientsGetConsistentAnswers) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST_F(LookupServerTest, ExportedFilesHoldWhatTheServerServes) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("zv_server_export_" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  int exported = 0;
+  std::string error;
+  // "a" has no page and U+20000 no GBK form: both are skipped.
+  ASSERT_TRUE(ExportStaticFiles(Hermetic(), U"五a\U00020000啊", dir.string(), &exported, &error))
+      << error;
+  EXPECT_EQ(exported, 2);
+  auto read = [](const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(read(dir / "wubi" / "\xCE\xE5.htm"), Fetch(port(), "/wubi/%CE%E5.htm").body);
+  EXPECT_EQ(read(dir / "wubis" / "\xB0\xA1.jpg"), Fetch(port(), "/wubis/%B0%A1.jpg").body);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "wubi"), {}), 2);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(LookupServerStart, ReportsWhyItCannotStart) {
