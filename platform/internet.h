@@ -59,13 +59,21 @@ class Internet {
                         std::uint32_t* read) = 0;
   // Copies the requested info into `buffer` with a terminating zero byte;
   // on entry `*length` is the buffer's size, on success the bytes written
-  // without the zero. Fails (false, nothing written) when it does not fit.
+  // without the zero. Fails (false, nothing written to the buffer) when it
+  // does not fit; `*length` then holds the size needed, zero byte included.
+  // The raw header block is that of the final response (after redirects
+  // followed): status line first, every line ending "\r\n", an empty line
+  // last. Only kQueryRawHeadersCrlf is known.
   virtual bool QueryInfo(InetHandle request, std::uint32_t infoLevel, char* buffer,
                          std::uint32_t* length, std::uint32_t* index) = 0;
   virtual bool CloseHandle(InetHandle handle) = 0;
 };
 
-// The process's libcurl-backed connection layer (thread-safe).
+// The process's libcurl-backed connection layer (thread-safe). It takes no
+// time-outs from callers: every wait is bounded by the process-wide limits of
+// platform/http_settings.h (60 s to connect, 30 s of silence while sending or
+// receiving). Requests without kFlagNoCookies share one in-memory cookie
+// store for the whole process; nothing is written to disk.
 Internet& CurlInternet();
 
 }  // namespace zivorna::platform

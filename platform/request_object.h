@@ -54,7 +54,10 @@ class RequestObjects {
   virtual std::shared_ptr<RequestObject> Create(const std::u16string& progId) = 0;
 };
 
-// The process's libcurl-backed request objects.
+// The process's libcurl-backed request objects. Each object keeps its own
+// cookies between its requests; Open comes before every Send; Send blocks
+// until the whole response is in (a body cut off midway fails the Send).
+// Time-outs of 0 mean no limit to callers but still end after ten minutes.
 RequestObjects& CurlRequestObjects();
 
 }  // namespace zivorna::platform
