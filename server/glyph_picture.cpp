@@ -1,5 +1,6 @@
 #include "server/glyph_picture.h"
 
+#include <future>
 #include <mutex>
 
 #include <QBuffer>
@@ -18,9 +19,8 @@ namespace zivorna::server {
 
 namespace {
 
-// Qt's font engines share caches; one drawing at a time keeps them safe
-// whatever thread the request arrives on.
-std::mutex& DrawMutex() {
+// Registering fonts is kept to one thread at a time.
+std::mutex& FontMutex() {
   static std::mutex m;
   return m;
 }
@@ -34,7 +34,7 @@ std::unique_ptr<GlyphPainter> GlyphPainter::Create(const std::string& fontPath, 
     if (error != nullptr) *error = "drawing pictures needs a QGuiApplication";
     return nullptr;
   }
-  std::lock_guard lock(DrawMutex());
+  std::lock_guard lock(FontMutex());
   const int id = QFontDatabase::addApplicationFont(QString::fromStdString(fontPath));
   const QStringList families = id < 0 ? QStringList() : QFontDatabase::applicationFontFamilies(id);
   if (families.isEmpty()) {
@@ -46,8 +46,46 @@ std::unique_ptr<GlyphPainter> GlyphPainter::Create(const std::string& fontPath, 
   return std::unique_ptr<GlyphPainter>(new GlyphPainter(families.front().toStdString()));
 }
 
-std::string GlyphPainter::DrawJpeg(char32_t cp, std::string_view caption) const {
-  std::lock_guard lock(DrawMutex());
+GlyphPainter::GlyphPainter(std::string family) : family_(std::move(family)) {
+  thread_ = std::thread([this] {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      if (jobs_.empty()) return;  // stopping, and nothing left to draw
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      lock.unlock();
+      job();
+      lock.lock();
+    }
+  });
+}
+
+GlyphPainter::~GlyphPainter() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+std::string GlyphPainter::DrawJpeg(char32_t cp, std::string_view caption) {
+  // Shared with the job, so that it outlives the caller's wait whatever the
+  // order in which the two finish.
+  auto task = std::make_shared<std::packaged_task<std::string()>>(
+      [this, cp, text = std::string(caption)] { return Draw(cp, text); });
+  std::future<std::string> result = task->get_future();
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return {};
+    jobs_.emplace_back([task] { (*task)(); });
+  }
+  wake_.notify_one();
+  return result.get();
+}
+
+std::string GlyphPainter::Draw(char32_t cp, const std::string& caption) const {
   QImage image(kPictureWidth, kPictureHeight, QImage::Format_RGB32);
   image.fill(Qt::white);
   {
