@@ -41,8 +41,11 @@ constexpr size_t kWorkerThreads = 64;
 // Bodies are never read (every method that carries one gets 405 and the
 // connection is closed).
 constexpr size_t kMaxRequestHeadBytes = 16 * 1024;
-// A request must arrive whole within this time, however slowly it trickles.
+// A request must arrive whole within this time, however slowly it trickles;
+// while another connection waits for a worker, a request unfinished after
+// kPatienceWhenBusy gives its worker up.
 constexpr auto kRequestDeadline = std::chrono::seconds(10);
+constexpr auto kPatienceWhenBusy = std::chrono::seconds(1);
 // Each single wait for the client to send or to take our bytes.
 constexpr auto kReadTimeout = std::chrono::seconds(5);
 constexpr auto kWriteTimeout = std::chrono::seconds(5);
@@ -72,22 +75,48 @@ bool WaitReady(int fd, short events, Clock::time_point until, const std::atomic<
   }
 }
 
+// The worker pool, telling whether a connection waits for a worker while
+// every worker is taken.
+class CountingPool final : public httplib::TaskQueue {
+ public:
+  explicit CountingPool(size_t threads) : threads_(static_cast<int>(threads)), pool_(threads) {}
+  void enqueue(std::function<void()> fn) override {
+    waiting_.fetch_add(1);
+    pool_.enqueue([this, fn = std::move(fn)] {
+      busy_.fetch_add(1);
+      waiting_.fetch_sub(1);
+      fn();
+      busy_.fetch_sub(1);
+    });
+  }
+  void shutdown() override { pool_.shutdown(); }
+  [[nodiscard]] bool SomeoneWaitsForAWorker() const {
+    return waiting_.load() > 0 && busy_.load() >= threads_;
+  }
+
+ private:
+  const int threads_;
+  httplib::ThreadPool pool_;
+  std::atomic<int> waiting_{0};
+  std::atomic<int> busy_{0};
+};
+
 // The stream one connection is read and written through. Reads are buffered
 // and counted against a per-request budget and deadline, so that no client
 // can make the server hold an unbounded request head or wait for it forever.
 class ConnectionStream final : public httplib::Stream {
  public:
-  ConnectionStream(int fd, const std::atomic<bool>& stopping) : fd_(fd), stopping_(stopping) {}
+  ConnectionStream(int fd, const std::atomic<bool>& stopping, const CountingPool* pool)
+      : fd_(fd), stopping_(stopping), pool_(pool) {}
 
   void BeginRequest() {
     budget_ = kMaxRequestHeadBytes;
-    deadline_ = Clock::now() + kRequestDeadline;
+    started_ = Clock::now();
+    deadline_ = started_ + kRequestDeadline;
   }
   [[nodiscard]] bool HasBuffered() const { return pos_ < end_; }
 
-  bool is_readable() const override {
-    return HasBuffered() || WaitReady(fd_, POLLIN, ReadUntil(), stopping_);
-  }
+  bool is_readable() const override { return HasBuffered() || WaitForBytes(); }
   bool is_writable() const override {
     return WaitReady(fd_, POLLOUT, Clock::now() + kWriteTimeout, stopping_);
   }
@@ -96,7 +125,7 @@ class ConnectionStream final : public httplib::Stream {
     if (size == 0) return 0;
     if (budget_ == 0) return -1;
     if (!HasBuffered()) {
-      if (!WaitReady(fd_, POLLIN, ReadUntil(), stopping_)) return -1;
+      if (!WaitForBytes()) return -1;
       ssize_t n = 0;
       do {
         n = ::recv(fd_, buffer_, sizeof buffer_, 0);
@@ -130,7 +159,20 @@ class ConnectionStream final : public httplib::Stream {
   socket_t socket() const override { return fd_; }
 
  private:
-  Clock::time_point ReadUntil() const { return std::min(deadline_, Clock::now() + kReadTimeout); }
+  // Waits for the client's next bytes, within the read time-out and the
+  // request's deadline, giving up early when the worker is needed elsewhere.
+  bool WaitForBytes() const {
+    const auto until = std::min(deadline_, Clock::now() + kReadTimeout);
+    for (;;) {
+      const auto now = Clock::now();
+      if (WaitReady(fd_, POLLIN, std::min(until, now + kPollSlice), stopping_)) return true;
+      if (stopping_.load() || Clock::now() >= until) return false;
+      if (Clock::now() - started_ > kPatienceWhenBusy && pool_ != nullptr &&
+          pool_->SomeoneWaitsForAWorker()) {
+        return false;
+      }
+    }
+  }
 
   void Address(bool local, std::string& ip, int& port) const {
     sockaddr_storage addr{};
@@ -150,37 +192,13 @@ class ConnectionStream final : public httplib::Stream {
 
   int fd_;
   const std::atomic<bool>& stopping_;
+  const CountingPool* pool_;
   char buffer_[4096];
   size_t pos_ = 0;
   size_t end_ = 0;
   size_t budget_ = kMaxRequestHeadBytes;
-  Clock::time_point deadline_ = Clock::now() + kRequestDeadline;
-};
-
-// The worker pool, telling whether a connection waits for a worker while
-// every worker is taken.
-class CountingPool final : public httplib::TaskQueue {
- public:
-  explicit CountingPool(size_t threads) : threads_(static_cast<int>(threads)), pool_(threads) {}
-  void enqueue(std::function<void()> fn) override {
-    waiting_.fetch_add(1);
-    pool_.enqueue([this, fn = std::move(fn)] {
-      busy_.fetch_add(1);
-      waiting_.fetch_sub(1);
-      fn();
-      busy_.fetch_sub(1);
-    });
-  }
-  void shutdown() override { pool_.shutdown(); }
-  [[nodiscard]] bool SomeoneWaitsForAWorker() const {
-    return waiting_.load() > 0 && busy_.load() >= threads_;
-  }
-
- private:
-  const int threads_;
-  httplib::ThreadPool pool_;
-  std::atomic<int> waiting_{0};
-  std::atomic<int> busy_{0};
+  Clock::time_point started_ = Clock::now();
+  Clock::time_point deadline_ = started_ + kRequestDeadline;
 };
 
 // httplib's server with our own connection loop: bounded request heads, a
@@ -222,7 +240,7 @@ class GuardedHttpServer final : public httplib::Server {
     // the body would wait for the client's delayed acknowledgement.
     int yes = 1;
     ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    ConnectionStream stream(sock, stopping_);
+    ConnectionStream stream(sock, stopping_, pool_.load());
     bool ok = true;
     for (size_t count = 0; count < kKeepAliveMaxRequests; ++count) {
       if (count > 0 && !stream.HasBuffered() && !WaitForNextRequest(sock)) break;
