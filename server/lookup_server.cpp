@@ -52,7 +52,11 @@ constexpr auto kWriteTimeout = std::chrono::seconds(5);
 // How long an idle keep-alive connection is kept, and how many requests one
 // connection may make.
 constexpr auto kKeepAliveIdle = std::chrono::seconds(5);
-constexpr size_t kKeepAliveMaxRequests = 1000;
+constexpr size_t kKeepAliveMaxRequests = 100000;
+// An idle connection is closed for a waiting one only after this long idle:
+// a busy client sends its next request at once, and closing its connection
+// just as that request is on its way would fail the request.
+constexpr auto kIdleBeforeYield = std::chrono::milliseconds(250);
 // Waits are cut into slices this long so that Stop() is noticed promptly.
 constexpr auto kPollSlice = std::chrono::milliseconds(100);
 // Set by the request handler when the connection must close after this
@@ -256,12 +260,16 @@ class GuardedHttpServer final : public httplib::Server {
   }
 
   // An idle keep-alive connection waits for its next request, but gives up
-  // its worker at once when another connection is waiting for one.
+  // its worker when another connection is waiting for one.
   bool WaitForNextRequest(int sock) {
-    const auto until = Clock::now() + kKeepAliveIdle;
+    const auto idleSince = Clock::now();
+    const auto until = idleSince + kKeepAliveIdle;
     while (Clock::now() < until) {
       const CountingPool* pool = pool_.load();
-      if (pool != nullptr && pool->SomeoneWaitsForAWorker()) return false;
+      if (Clock::now() - idleSince >= kIdleBeforeYield && pool != nullptr &&
+          pool->SomeoneWaitsForAWorker()) {
+        return false;
+      }
       if (WaitReady(sock, POLLIN, std::min(until, Clock::now() + kPollSlice), stopping_)) {
         return true;
       }

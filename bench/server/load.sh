@@ -31,7 +31,7 @@ nginx_pid=
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
   [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-  rm -rf "$tmp"
+  [ -n "${KEEP_TMP:-}" ] && echo "kept $tmp" || rm -rf "$tmp"
 }
 trap cleanup EXIT
 
