@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev libcurl4-openssl-dev libboost-regex-dev libcpp-httplib-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # the bundled lookup server's data and picture font
-  rime-data-wubi rime-data-stroke unicode-data fonts-wqy-microhei
+  rime-data-wubi rime-data-stroke unicode-data bzip2 fonts-wqy-microhei
   # test and benchmark peers: a real HTTP proxy, a static web server, a load
   # generator, a virtual display, certificate tools
   tinyproxy nginx-light wrk xvfb xauth openssl curl
