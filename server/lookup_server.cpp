@@ -296,10 +296,14 @@ class LookupServerImpl final : public LookupServer {
 
   bool Listen(const std::string& host, int port, std::string* error) {
     host_ = host;
+    errno = 0;
     port_ = port == 0 ? http_.bind_to_any_port(host) : (http_.bind_to_port(host, port) ? port : -1);
     if (port_ <= 0) {
       if (error != nullptr) {
-        *error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + std::strerror(errno);
+        // errno tells why a bind failed; a host that does not resolve leaves it 0.
+        const int why = errno;
+        *error = "cannot listen on " + host + ":" + std::to_string(port) + ": " +
+                 (why != 0 ? std::strerror(why) : "not a usable local address");
       }
       return false;
     }
