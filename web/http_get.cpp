@@ -1,16 +1,14 @@
 #include "web/http_get.h"
 
-#include <algorithm>
-#include <array>
 #include <cstdint>
 
+#include "web/inet_fetch.h"
 #include "web/url.h"
 
 namespace zivorna {
 namespace {
 
 constexpr std::string_view kAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
-constexpr std::uint32_t kReadChunk = 1024;
 
 struct UrlParts {
   Text host;
@@ -79,16 +77,7 @@ ByteSet HttpGetBytes(platform::Internet& internet, const Text& url) {
 
   ByteSet body;
   if (request != 0 && internet.SendRequest(request, "Accept: */*\r\n\r\n", ByteSet())) {
-    // Until a read delivers nothing: the end of the body, or a failure that
-    // leaves the bytes read so far.
-    for (;;) {
-      std::array<std::uint8_t, kReadChunk> buffer{};
-      std::uint32_t read = 0;
-      internet.ReadFile(request, buffer.data(), kReadChunk, &read);
-      if (read == 0) break;
-      read = std::min(read, kReadChunk);
-      body.insert(body.end(), buffer.begin(), buffer.begin() + read);
-    }
+    body = internal::ReadWholeBody(internet, request);
   }
   if (request != 0) internet.CloseHandle(request);
   internet.CloseHandle(connection);

@@ -72,6 +72,20 @@ void ScanResponseHeaders(const Text& responseHeaders, Text& redirectTo, Text& re
   receivedCookies = TextLeft(receivedCookies, TextLength(receivedCookies) - 2);
 }
 
+ByteSet ReadWholeBody(platform::Internet& internet, platform::InetHandle request) {
+  ByteSet body;
+  for (;;) {
+    std::array<std::uint8_t, kReadChunk> buffer{};
+    std::uint32_t read = 0;
+    internet.ReadFile(request, buffer.data(), kReadChunk, &read);
+    if (read == 0) break;
+    // Never trust the layer to stay inside the buffer it was given.
+    read = std::min(read, kReadChunk);
+    body.insert(body.end(), buffer.begin(), buffer.begin() + read);
+  }
+  return body;
+}
+
 }  // namespace internal
 
 ByteSet InetFetch(platform::Internet& internet, const Text& url, const InetFetchArgs& args) {
@@ -129,16 +143,7 @@ ByteSet InetFetch(platform::Internet& internet, const Text& url, const InetFetch
     internet.SendRequest(request, extraHeaders, postBytes);
   }
 
-  ByteSet body;
-  for (;;) {
-    std::array<std::uint8_t, kReadChunk> buffer{};
-    std::uint32_t read = 0;
-    internet.ReadFile(request, buffer.data(), kReadChunk, &read);
-    if (read == 0) break;
-    // Never trust the layer to stay inside the buffer it was given.
-    read = std::min(read, kReadChunk);
-    body.insert(body.end(), buffer.begin(), buffer.begin() + read);
-  }
+  ByteSet body = internal::ReadWholeBody(internet, request);
 
   {
     std::array<char, kHeaderBufferSize> buffer{};

@@ -44,6 +44,9 @@ namespace internal {
 // which starts empty and is joined with "; ". `redirectTo` is left alone
 // when no line names a location.
 void ScanResponseHeaders(const Text& responseHeaders, Text& redirectTo, Text& receivedCookies);
+// Reads a request's body in 1,024-byte reads until a read delivers nothing:
+// the end of the body, or a failure that leaves the bytes read so far.
+ByteSet ReadWholeBody(platform::Internet& internet, platform::InetHandle request);
 }  // namespace internal
 
 }  // namespace zivorna
