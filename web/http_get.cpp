@@ -1,5 +1,7 @@
 #include "web/http_get.h"
 
+#include <algorithm>
+
 #include <cstdint>
 
 #include "web/inet_fetch.h"
