@@ -1,7 +1,6 @@
 #include "web/http_get.h"
 
 #include <algorithm>
-
 #include <cstdint>
 
 #include "web/inet_fetch.h"
