@@ -19,12 +19,6 @@ constexpr std::string_view kNone = "（无资料）";
 constexpr std::string_view kNo98Table = "未安装98版码表";
 constexpr std::string_view kNotIn98Table = "98版码表未收此字";
 
-size_t CountChars(std::string_view utf8) {
-  size_t n = 0;
-  for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
-}
-
 const char* LevelName(int level) {
   switch (level) {
     case 1: return "一级简码";
@@ -32,17 +26,6 @@ const char* LevelName(int level) {
     case 3: return "三级简码";
     default: return "全码";
   }
-}
-
-// Characters the label shows for a text: a character without a GBK form
-// shows as its whole character reference.
-size_t LabelLength(std::string_view utf8) {
-  const Text gbk = EncodeGbkWithReferences(utf8);
-  size_t n = 0;
-  for (size_t i = 0; i < gbk.size(); ++i, ++n) {
-    if (static_cast<unsigned char>(gbk[i]) >= 0x81) ++i;
-  }
-  return n;
 }
 
 // A reading as the label shows it. The label is plain GBK text, where a
@@ -70,6 +53,14 @@ std::string LabelReading(const std::string& reading) {
   return out;
 }
 
+// Advance widths of the ASCII characters 0x20 to 0x7E in the label's
+// default 16-pixel font (DejaVu Sans), rounded up.
+constexpr unsigned char kAsciiWidths[95] = {
+    6,  7,  8,  14, 11, 16, 13, 5,  7,  7,  8,  14, 6,  6,  6,  6,  11, 11, 11, 11, 11, 11, 11, 11,
+    11, 11, 6,  6,  14, 14, 14, 9,  16, 11, 11, 12, 13, 11, 10, 13, 13, 5,  5,  11, 9,  14, 12, 13,
+    10, 13, 12, 11, 10, 12, 11, 16, 11, 10, 11, 7,  6,  7,  14, 8,  8,  10, 11, 9,  11, 10, 6,  11,
+    11, 5,  5,  10, 5,  16, 11, 10, 11, 11, 7,  9,  7,  11, 10, 14, 10, 10, 9,  11, 6,  11, 14};
+
 // The items joined by `sep`, as many whole items as fit in the label
 // (at least one), with "…" when some were left out.
 std::string FitList(const std::vector<std::string>& items, std::string_view sep) {
@@ -79,8 +70,8 @@ std::string FitList(const std::vector<std::string>& items, std::string_view sep)
     if (i > 0) next += sep;
     next += items[i];
     const bool last = i + 1 == items.size();
-    const size_t limit = kLabelFieldMaxChars - (last ? 0 : 1);  // room for "…"
-    if (i > 0 && LabelLength(next) > limit) return out + "…";
+    const int limit = kLabelFieldMaxWidth - (last ? 0 : LabelWidth("…"));
+    if (i > 0 && LabelWidth(next) > limit) return out + "…";
     out = std::move(next);
   }
   return out;
@@ -98,7 +89,7 @@ std::string CodeSummary(const std::vector<LeveledCode>& codes) {
   std::string tail;
   for (const std::string& s : simple) {
     const std::string next = tail.empty() ? " 简" + s : tail + "/" + s;
-    if (CountChars(out + next) > kLabelFieldMaxChars) break;
+    if (LabelWidth(out + next) > kLabelFieldMaxWidth) break;
     tail = next;
   }
   return out + tail;
@@ -127,22 +118,31 @@ std::string Join(const std::vector<std::string>& items, std::string_view sep) {
 std::string KeysField(const std::vector<LeveledCode>& codes) {
   for (const LeveledCode& c : codes) {
     if (c.level != 4) continue;
-    std::string out = "键位";
+    // Written compactly ("键位g王g王h目g王") so that four keys fit the
+    // label; wide letters shorten the heading to "键", and failing that the
+    // keys go without their radicals.
+    std::string pairs;
+    std::string keys;
     for (char k : c.code) {
       if (k < 'a' || k > 'y') continue;
-      out += ' ';
-      out += static_cast<char>(k - 'a' + 'A');
-      out += kKeyNames[k - 'a'];
+      pairs += k;
+      pairs += kKeyNames[k - 'a'];
+      keys += k;
     }
-    return out;
+    for (std::string candidate : {"键位" + pairs, "键" + pairs}) {
+      if (LabelWidth(candidate) <= kLabelFieldMaxWidth) return candidate;
+    }
+    return "键位 " + keys;
   }
   return std::string(kNone);
 }
 
 std::string StrokeField(const std::string& letters) {
   if (letters.empty()) return std::string(kNone);
-  if (letters.size() <= static_cast<size_t>(kLabelFieldMaxChars)) return StrokeNames(letters);
-  return StrokeNames(letters.substr(0, kLabelFieldMaxChars - 1)) + "…";
+  // Every stroke name is one full-width character, as is the "…" of a cut.
+  const size_t fit = static_cast<size_t>(kLabelFieldMaxWidth / LabelWidth("横"));
+  if (letters.size() <= fit) return StrokeNames(letters);
+  return StrokeNames(letters.substr(0, fit - 1)) + "…";
 }
 
 std::string Explanation(const CharInfo& info, const CharCodeTable* table98) {
@@ -192,6 +192,24 @@ std::string EscapeHtml(std::string_view text) {
     }
   }
   return out;
+}
+
+int LabelWidth(std::string_view utf8) {
+  const Text gbk = EncodeGbkWithReferences(utf8);
+  int width = 0;
+  for (size_t i = 0; i < gbk.size(); ++i) {
+    const auto b = static_cast<unsigned char>(gbk[i]);
+    if (b < 0x80) {
+      width += (b >= 0x20 && b <= 0x7E) ? kAsciiWidths[b - 0x20] : 0;
+      continue;
+    }
+    // Row A8 up to A8 C0 holds the pinyin letters, as wide as a Latin
+    // letter; every other two-byte character is full width.
+    const auto trail = i + 1 < gbk.size() ? static_cast<unsigned char>(gbk[i + 1]) : 0;
+    width += (b == 0xA8 && trail >= 0xA1 && trail <= 0xC0) ? 11 : 16;
+    ++i;
+  }
+  return width;
 }
 
 std::string StrokeNames(std::string_view letters) {

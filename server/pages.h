@@ -18,9 +18,15 @@
 
 namespace zivorna::server {
 
-// Fields 1 to 5 are shown one line each in the program's label; they are
-// kept to this many characters, the rest going into the explanation only.
-inline constexpr int kLabelFieldMaxChars = 14;
+// Fields 1 to 5 are shown one line each in the program's label (256 pixels
+// wide, 16-pixel font), after a prefix such as "86版五笔输入：" of up to 116
+// pixels. Each field is kept within this width, so that no line wraps and all
+// five fit the label's height; the rest goes into the explanation only.
+inline constexpr int kLabelFieldMaxWidth = 140;
+
+// The width in pixels that `utf8` takes in the label's 16-pixel font, as
+// the label shows it (characters without a GBK form as their reference).
+[[nodiscard]] int LabelWidth(std::string_view utf8);
 
 // The six fields of a character, as UTF-8 HTML fragments (text escaped).
 // `table98` is the loaded Wubi 98 table, null when none is installed.

@@ -64,7 +64,7 @@ TEST(Coverage, EveryGb2312CharacterHasAPageWithItsDictionaryFullCode) {
       EXPECT_EQ(f[3].substr(0, f[3].find(' ')), expected->second) << utf8;
       for (size_t i = 0; i < 5; ++i) {
         EXPECT_FALSE(f[i].empty()) << utf8 << " field " << i + 1;
-        EXPECT_LE(CharCount(f[i]), static_cast<size_t>(kLabelFieldMaxChars))
+        EXPECT_LE(LabelWidth(f[i]), kLabelFieldMaxWidth)
             << utf8 << " field " << i + 1 << ": " << f[i];
       }
     }
