@@ -21,6 +21,7 @@
 namespace zivorna {
 namespace {
 
+using testing::AddRedirectPair;
 using testing::HttpTestServer;
 using testing::RawTestServer;
 
@@ -67,14 +68,7 @@ class FetchLoopbackTest : public ::testing::Test {
     server_.Any("/echo", [](const httplib::Request& req, httplib::Response& res) {
       res.set_content(req.method + " " + req.body, "text/plain");
     });
-    server_.Get("/from", [](const httplib::Request&, httplib::Response& res) {
-      res.status = 302;
-      res.set_header("Location", "/to");
-      res.set_content("moved", "text/plain");
-    });
-    server_.Get("/to", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("arrived", "text/plain");
-    });
+    AddRedirectPair(server_);
     server_.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
       res.status = 404;
       res.set_content("missing page", "text/html");

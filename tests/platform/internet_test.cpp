@@ -160,14 +160,7 @@ TEST_F(InternetTest, PathBytesArePercentEncodedAsTheyAre) {
 TEST_F(InternetTest, RedirectsFollowedOrNotAsFlagsSay) {
   HttpTestServer server;
   ASSERT_TRUE(server.ok());
-  server.Get("/from", [](const httplib::Request&, httplib::Response& res) {
-    res.status = 302;
-    res.set_header("Location", "/to");
-    res.set_content("moved", "text/plain");
-  });
-  server.Get("/to", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("arrived", "text/plain");
-  });
+  AddRedirectPair(server);
   server.Get("/loop", [](const httplib::Request&, httplib::Response& res) {
     res.status = 302;
     res.set_header("Location", "/loop");

@@ -141,4 +141,15 @@ RecordedRequest HttpTestServer::LastRequest() const {
   return requests_.empty() ? RecordedRequest{} : requests_.back();
 }
 
+void AddRedirectPair(HttpTestServer& server) {
+  server.Get("/from", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Location", "/to");
+    res.set_content("moved", "text/plain");
+  });
+  server.Get("/to", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("arrived", "text/plain");
+  });
+}
+
 }  // namespace zivorna::testing

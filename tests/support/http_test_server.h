@@ -108,4 +108,8 @@ class HttpTestServer {
   std::vector<RecordedRequest> requests_;
 };
 
+// Adds the redirect pair many tests use: "/from" answers 302 with Location
+// "/to" and the body "moved"; "/to" answers "arrived".
+void AddRedirectPair(HttpTestServer& server);
+
 }  // namespace zivorna::testing
