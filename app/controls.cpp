@@ -36,8 +36,9 @@ PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
 void PictureBox::SetPictureBytes(const ByteSet& bytes) {
   // Decoding is bounded by the image reader's allocation limit, so a picture
   // that claims a huge size fails to decode instead of exhausting memory.
-  image_ = bytes.empty() ? QImage()
-                         : QImage::fromData(bytes.data(), static_cast<int>(bytes.size()));
+  image_ = bytes.empty()
+               ? QImage()
+               : QImage::fromData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
   update();
 }
 
