@@ -21,11 +21,13 @@
 
 #include "local_server.h"
 #include "platform/gbk.h"
+#include "tests/support/raw_test_server.h"
 
 namespace zivorna::app {
 namespace {
 
 using namespace std::chrono_literals;
+using zivorna::testing::ClosedPort;
 
 Text Gbk(const char* utf8) { return platform::Utf8ToGbk(utf8); }
 
@@ -108,19 +110,6 @@ struct LookupSite {
     return n;
   }
 };
-
-// A loopback port with nothing listening on it.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 struct ProgramRun {
   bool finished = false;

@@ -22,6 +22,7 @@ namespace zivorna {
 namespace {
 
 using testing::AddRedirectPair;
+using testing::ClosedPort;
 using testing::HttpTestServer;
 using testing::RawTestServer;
 
@@ -46,19 +47,6 @@ void ServeLarge(const httplib::Request&, httplib::Response& res) {
                            [&body](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
                              return sink.write(body.data() + offset, std::min<std::size_t>(length, 1u << 18));
                            });
-}
-
-// A loopback port that nothing listens on.
-int ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
 }
 
 class FetchLoopbackTest : public ::testing::Test {

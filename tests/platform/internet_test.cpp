@@ -40,19 +40,6 @@ class InternetTest : public ::testing::Test {
   }
 };
 
-// A port nobody listens on (it was free a moment ago).
-int ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
 // A cookie name no other test (or earlier run in this process) uses: the
 // store is process-wide.
 std::string UniqueName(const std::string& stem) {

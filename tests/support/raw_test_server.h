@@ -98,4 +98,7 @@ class RawTestServer {
   std::vector<std::string> requests_;
 };
 
+// A loopback port that nothing listens on (it was free a moment ago).
+int ClosedPort();
+
 }  // namespace zivorna::testing
